@@ -1,0 +1,7 @@
+#include "support/text.h"
+
+namespace dazi {
+
+const PathStyle& NativePathStyle() { return kWindowsPaths; }
+
+}  // namespace dazi
