@@ -26,6 +26,8 @@ const EOutOfMemory& OutOfMemoryFailure();
 // Platform services behind the above.
 namespace platform {
 void StartProcess();                     // fault handling, standard handles
+// POSIX: true when descriptor fd (0, 1 or 2) was closed at start-up.
+bool StandardHandleMissing(int fd);
 [[noreturn]] void ExitProcessNow(int code);
 struct ModuleLocation {
   char path[261];
