@@ -62,8 +62,14 @@ int OutputChannel::TakePendingIoError() {
   return code;
 }
 
-void WriteText(std::string_view text) { StandardOutput().WriteText(text); }
-void WriteLine(std::string_view text) { StandardOutput().WriteLine(text); }
-void FlushOutput() { StandardOutput().FlushOutput(); }
+void WriteText(std::string_view text) {
+  StandardOutput().WriteText(text);
+}
+void WriteLine(std::string_view text) {
+  StandardOutput().WriteLine(text);
+}
+void FlushOutput() {
+  StandardOutput().FlushOutput();
+}
 
 }  // namespace dazi

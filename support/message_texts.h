@@ -12,7 +12,10 @@
 #define DAZI_TEXT_LIST_INDEX "リストのインデックスが範囲を超えています (%d)"
 #define DAZI_ID_FOPEN 65402
 #ifdef RC_INVOKED
-#define DAZI_TEXT_FOPEN "ファイル ""%s"". %s は開けません"
+#define DAZI_TEXT_FOPEN \
+  "ファイル "       \
+  "%s"                  \
+  ". %s は開けません"
 #else
 #define DAZI_TEXT_FOPEN "ファイル \"%s\". %s は開けません"
 #endif

@@ -2,6 +2,8 @@
 
 namespace dazi {
 
-const PathStyle& NativePathStyle() { return kPosixPaths; }
+const PathStyle& NativePathStyle() {
+  return kPosixPaths;
+}
 
 }  // namespace dazi

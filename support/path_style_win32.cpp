@@ -2,6 +2,8 @@
 
 namespace dazi {
 
-const PathStyle& NativePathStyle() { return kWindowsPaths; }
+const PathStyle& NativePathStyle() {
+  return kWindowsPaths;
+}
 
 }  // namespace dazi

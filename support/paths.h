@@ -8,8 +8,8 @@
 
 namespace dazi {
 
-std::string FullPathOf(std::string_view path);       // empty on failure
-std::string ExpandEnvVars(std::string_view text);    // empty on failure
+std::string FullPathOf(std::string_view path);     // empty on failure
+std::string ExpandEnvVars(std::string_view text);  // empty on failure
 bool IsExistingDirectory(std::string_view path);
 
 }  // namespace dazi

@@ -23,9 +23,25 @@ int RunProcess(int argc, char** argv, ToolEntry tool);
 // The object raised for exhausted memory, made once at start-up.
 const EOutOfMemory& OutOfMemoryFailure();
 
+// Processor faults, reported like failures of the matching class. The texts
+// are loaded at start-up, so a fault is reported without allocating.
+enum class FaultKind {
+  AccessViolation,
+  StackOverflow,
+  Privilege,
+  DivByZero,
+  IntOverflow,
+  RangeError,
+  ZeroDivide,
+  Overflow,
+  Underflow,
+  InvalidOp,
+};
+[[noreturn]] void ReportFault(FaultKind kind, const void* address);
+
 // Platform services behind the above.
 namespace platform {
-void StartProcess();                     // fault handling, standard handles
+void StartProcess();  // fault handling, standard handles
 // POSIX: true when descriptor fd (0, 1 or 2) was closed at start-up.
 bool StandardHandleMissing(int fd);
 [[noreturn]] void ExitProcessNow(int code);

@@ -47,8 +47,7 @@ std::string FileDirPart(std::string_view path, const PathStyle& style = NativePa
 std::string FileNamePart(std::string_view path, const PathStyle& style = NativePathStyle());
 std::string ReplaceExtension(std::string_view path, std::string_view extension,
                              const PathStyle& style = NativePathStyle());
-std::string AddTrailingBackslash(std::string_view path,
-                                 const PathStyle& style = NativePathStyle());
+std::string AddTrailingBackslash(std::string_view path, const PathStyle& style = NativePathStyle());
 std::string DropTrailingBackslash(std::string_view path,
                                   const PathStyle& style = NativePathStyle());
 

@@ -2,4 +2,6 @@
 #include "support/process.h"
 #include "tool/startup.h"
 
-int main(int argc, char** argv) { return dazi::RunProcess(argc, argv, dazi::RunTool); }
+int main(int argc, char** argv) {
+  return dazi::RunProcess(argc, argv, dazi::RunTool);
+}

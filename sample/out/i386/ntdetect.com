@@ -1,0 +1,1 @@
+sample i386/ntdetect.com

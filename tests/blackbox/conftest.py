@@ -1,0 +1,102 @@
+"""Runs the built DAZI programs over real temporary trees.
+
+Every test that takes the `dazi` fixture runs twice: on the native program and
+on the Windows program under Wine. Paths are handed to the Windows program in
+Wine's Z: drive form.
+"""
+
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+NATIVE = Path(os.environ.get("DAZI_NATIVE", ROOT / "build/native/dazi"))
+WINDOWS32 = Path(os.environ.get("DAZI_WINDOWS", ROOT / "build/windows/DAZI.exe"))
+WINDOWS64 = ROOT / "build/windows64/DAZI.exe"
+WINE_RUN = Path(os.environ.get("DAZI_WINE_RUN", ROOT / "tests/wine-run"))
+
+BANNER = b"-------------------------\r\n  \r\n-------------------------\r\n"
+USAGE = (b"Usage:\r\n  DAZI %outdir%\r\nOptions:\r\n  -?, --help\r\n"
+         b"\tdisplay this help and exit.\r\n")
+
+
+def _windows_program():
+    """The 32-bit program where this kernel can run it, else its x86-64 twin."""
+    probe = subprocess.run([str(WINE_RUN), str(WINDOWS32), "-?"], capture_output=True)
+    if probe.returncode == 0 and probe.stdout.startswith(BANNER):
+        return WINDOWS32, None
+    return WINDOWS64, ("32-bit Windows programs cannot run on this kernel; "
+                       f"the Windows cases run {WINDOWS64.relative_to(ROOT)} instead")
+
+
+class Result:
+    def __init__(self, completed):
+        self.stdout = completed.stdout
+        self.stderr = completed.stderr
+        self.code = completed.returncode
+
+
+class Program:
+    def __init__(self, kind, executable):
+        self.kind = kind
+        self.executable = executable
+
+    @property
+    def windows(self):
+        return self.kind == "windows"
+
+    def path(self, p):
+        """A path as this program's user would type it."""
+        p = str(p)
+        if self.windows and p.startswith("/"):
+            return "Z:" + p.replace("/", "\\")
+        return p
+
+    def sep(self):
+        return "\\" if self.windows else "/"
+
+    def run(self, *args, cwd=None, env=None):
+        command = [str(self.executable), *args]
+        if self.windows:
+            command = [str(WINE_RUN), *command]
+        full_env = dict(os.environ)
+        full_env.update(env or {})
+        completed = subprocess.run(command, cwd=cwd, env=full_env, capture_output=True,
+                                   timeout=300)
+        result = Result(completed)
+        if self.windows:
+            result.stderr = _without_wine_noise(result.stderr)
+        return result
+
+
+def _without_wine_noise(stderr):
+    lines = stderr.split(b"\n")
+    kept = [l for l in lines
+            if not l.startswith((b"wine:", b"fixme:", b"err:", b"warn:"))
+            and b":fixme:" not in l and b":err:" not in l]
+    return b"\n".join(kept)
+
+
+_windows_choice = {}
+
+
+def pytest_generate_tests(metafunc):
+    if "dazi" in metafunc.fixturenames:
+        metafunc.parametrize("dazi", ["native", "windows"], indirect=True)
+
+
+@pytest.fixture
+def dazi(request):
+    if request.param == "native":
+        return Program("native", NATIVE)
+    if "program" not in _windows_choice:
+        _windows_choice["program"], _windows_choice["note"] = _windows_program()
+    return Program("windows", _windows_choice["program"])
+
+
+def pytest_terminal_summary(terminalreporter):
+    note = _windows_choice.get("note")
+    if note:
+        terminalreporter.write_line("NOTE: " + note)

@@ -1,0 +1,56 @@
+#include "tool/startup.h"
+
+#include <string>
+
+#include "support/cmdline.h"
+#include "support/console.h"
+#include "support/paths.h"
+#include "support/process.h"
+#include "support/text.h"
+#include "tool/rename_run.h"
+
+namespace dazi {
+
+namespace {
+
+constexpr const char* kBanner[] = {
+    "-------------------------",
+    "  ",
+    "-------------------------",
+};
+
+constexpr const char* kUsage[] = {
+    "Usage:", "  DAZI %outdir%", "Options:", "  -?, --help", "\tdisplay this help and exit.",
+};
+
+constexpr std::string_view kSwitchChars = "-";
+
+// The last argument, made absolute when it begins with a full stop, with its
+// environment references expanded and a trailing backslash.
+std::string DeriveOutDir() {
+  std::string s = ArgAt(ArgCount());
+  if (PlainPos(".", s) == 1) s = FullPathOf(s);
+  s = ExpandEnvVars(s);
+  return AddTrailingBackslash(s);
+}
+
+bool RunGoesAhead(const std::string& outDir) {
+  return ArgCount() != 0 && IsExistingDirectory(outDir) && !HasSwitch("?", kSwitchChars, true) &&
+         !HasSwitch("-help", kSwitchChars, true);
+}
+
+}  // namespace
+
+void RunTool() {
+  std::string configPath = ReplaceExtension(ArgAt(0), ".env");
+  for (const char* line : kBanner) WriteLine(line);
+  std::string outDir = DeriveOutDir();
+  if (RunGoesAhead(outDir)) {
+    RunRename(outDir, configPath);
+  } else {
+    for (const char* line : kUsage) WriteLine(line);
+  }
+  EndProcess(0);
+}
+
+}  // namespace dazi
