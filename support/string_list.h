@@ -1,0 +1,63 @@
+#pragma once
+// TStringList: the tool's only container, an ordered growable list of 8-bit
+// strings kept in the order of appending until it is sorted.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dazi {
+
+class TPersistent {
+ public:
+  virtual ~TPersistent() = default;
+};
+
+// The abstract list: loading a text file goes through the class's own Clear
+// and Append.
+class TStrings : public TPersistent {
+ public:
+  virtual std::string ItemAt(int32_t index) const = 0;
+  virtual int32_t Count() const = 0;
+  virtual void SetEntryRoom(int32_t room) = 0;
+  virtual void ReplaceWithLines(std::string_view text);
+  virtual int Collate(std::string_view a, std::string_view b) const = 0;
+  virtual int32_t Append(std::string_view s) = 0;
+  virtual void Clear() = 0;
+  virtual void LoadFromTextFile(const std::string& path);
+  virtual void SortCaseless() = 0;
+};
+
+class TStringList : public TStrings {
+ public:
+  TStringList() = default;
+  ~TStringList() override;
+  TStringList(const TStringList&) = delete;
+  TStringList& operator=(const TStringList&) = delete;
+
+  std::string ItemAt(int32_t index) const override;
+  int32_t Count() const override { return entryCount_; }
+  void SetEntryRoom(int32_t room) override;
+  int Collate(std::string_view a, std::string_view b) const override;
+  int32_t Append(std::string_view s) override;
+  void Clear() override;
+  void SortCaseless() override;
+
+  int32_t EntryRoom() const { return entryRoom_; }
+  // Direct read access without copying, for loops over a list.
+  const std::string& operator[](int32_t index) const;
+
+ private:
+  struct Entry {
+    std::string text;
+    void* object = nullptr;
+  };
+  void GrowRoom();
+  void SortRange(int32_t left, int32_t right);
+
+  Entry* entries_ = nullptr;
+  int32_t entryCount_ = 0;
+  int32_t entryRoom_ = 0;
+};
+
+}  // namespace dazi
