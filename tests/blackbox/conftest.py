@@ -100,3 +100,28 @@ def pytest_terminal_summary(terminalreporter):
     note = _windows_choice.get("note")
     if note:
         terminalreporter.write_line("NOTE: " + note)
+
+
+@pytest.fixture
+def no_config(dazi):
+    """No configuration file beside the program under test."""
+    path = dazi.executable.with_suffix(".env")
+    path.unlink(missing_ok=True)
+    yield
+    path.unlink(missing_ok=True)
+
+
+@pytest.fixture
+def config(dazi):
+    """Writes the configuration file beside the program under test."""
+    path = dazi.executable.with_suffix(".env")
+
+    def write(data):
+        path.write_bytes(data)
+        return path
+
+    yield write
+    if path.is_dir():
+        path.rmdir()
+    else:
+        path.unlink(missing_ok=True)
