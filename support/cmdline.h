@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dazi {
 
@@ -16,8 +17,15 @@ struct SplitArg {
   std::string arg;
   size_t next;
 };
-// Splits one argument off a Windows-style command line, starting at pos.
+// Splits one argument off a Windows-style command line, starting at pos. The
+// line ends at its first zero byte or at the end of the view.
 SplitArg NextArg(std::string_view line, size_t pos, CharStep step = StepByTextLocale);
+
+// The argument list of a Windows-style command line whose first argument is
+// the program name: the count of arguments after it, and argument index (0 is
+// the program name as written; out of range gives an empty text).
+int CountLineArgs(std::string_view line, CharStep step = StepByTextLocale);
+std::string LineArgAt(std::string_view line, int index, CharStep step = StepByTextLocale);
 
 // Hands the process arguments to the POSIX build (ignored on Windows, which
 // reads its command line from the system).
@@ -26,5 +34,8 @@ void SetProcessArguments(int argc, char** argv);
 int ArgCount();
 std::string ArgAt(int index);
 bool HasSwitch(std::string_view text, std::string_view switchChars, bool ignoreCase);
+// HasSwitch over a given list of the arguments after the program name.
+bool HasSwitchAmong(const std::vector<std::string>& args, std::string_view text,
+                    std::string_view switchChars, bool ignoreCase);
 
 }  // namespace dazi
