@@ -1,0 +1,63 @@
+"""Native runs on a case-sensitive and on a case-insensitive file system."""
+
+import os
+import shutil
+import subprocess
+import time
+
+import pytest
+
+from conftest import NATIVE, Program
+from test_rename_run import SAMPLE, SAMPLE_AFTER
+from trees import contents, make_tree, read_tree
+
+
+@pytest.fixture
+def native(tmp_path):
+    NATIVE.with_suffix(".env").unlink(missing_ok=True)
+    return Program("native", NATIVE)
+
+
+def test_names_equal_but_for_case_keep_both_files(native, tmp_path):
+    out = tmp_path / "out"
+    make_tree(out, ["i386/system32/drivers/abc.sys", "i386/system32/drivers/ABC.SYS"])
+    before = contents(out)
+    result = native.run(str(out), cwd=tmp_path)
+    printed = result.stdout.split(b"\r\n")
+    assert result.code == 0
+    assert sorted(l for l in printed if l.lower().startswith(b"abc.sys")) == [
+        b"ABC.SYS", b"abc.sys - Failure."]
+    assert contents(out) == {
+        "I386/SYSTEM32/DRIVERS/ABC.SYS": before["i386/system32/drivers/ABC.SYS"],
+        "I386/SYSTEM32/DRIVERS/abc.sys": before["i386/system32/drivers/abc.sys"]}
+
+
+@pytest.fixture
+def fat_mount(tmp_path):
+    if shutil.which("fusefat") is None or not os.path.exists("/dev/fuse"):
+        pytest.skip("FUSE or fusefat is missing: no FAT file system to test on")
+    image = tmp_path / "fat.img"
+    mount = tmp_path / "fat"
+    mount.mkdir()
+    subprocess.run(["dd", "if=/dev/zero", f"of={image}", "bs=1M", "count=16", "status=none"],
+                   check=True)
+    subprocess.run(["mkfs.fat", str(image)], check=True, capture_output=True)
+    subprocess.run(["fusefat", "-o", "rw+", str(image), str(mount)], check=True,
+                   capture_output=True)
+    yield mount
+    for _ in range(50):
+        if subprocess.run(["fusermount", "-u", str(mount)], capture_output=True).returncode == 0:
+            break
+        time.sleep(0.1)
+
+
+def test_native_run_on_fat_upper_cases_the_tree(native, fat_mount):
+    out = fat_mount / "out"
+    make_tree(out, SAMPLE)
+    result = native.run(str(out), cwd=fat_mount)
+    assert result.code == 0
+    failures = [l for l in result.stdout.split(b"\r\n") if l.endswith(b" - Failure.")]
+    assert failures == [b"spcmdcon.sys - Failure.", b"biosinfo.inf - Failure.",
+                        b"bootvid.dll - Failure.", b"ntkrnlmp.exe - Failure.",
+                        b"setupreg.hiv - Failure."]
+    assert read_tree(out) == SAMPLE_AFTER
