@@ -1,0 +1,116 @@
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+
+#include "support/locale.h"
+#include "support/text.h"
+
+namespace dazi {
+
+namespace {
+
+bool IsUtf8Codeset() {
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr) return false;
+  std::string name;
+  for (const char* c = codeset; *c != '\0'; ++c) {
+    if (*c != '-' && *c != '_')
+      name += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+  }
+  return name == "UTF8";
+}
+
+// A multi-byte character set other than UTF-8, in which a trail byte may look
+// like an ASCII character.
+bool IsDoubleByteCodeset() {
+  return MB_CUR_MAX > 1 && !IsUtf8Codeset();
+}
+
+bool IsLeadByte(unsigned char byte) {
+  char c = static_cast<char>(byte);
+  wchar_t wide;
+  std::mbstate_t state{};
+  return std::mbrtowc(&wide, &c, 1, &state) == static_cast<size_t>(-2);
+}
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+void InitTextLocale() {
+  setlocale(LC_ALL, "");
+  TextLocale& locale = CurrentTextLocale();
+  locale.doubleByteMode = false;
+  locale.leadByteSet.fill(false);
+  if (!IsDoubleByteCodeset()) return;
+  for (int byte = 0; byte < 256; ++byte) {
+    if (IsLeadByte(static_cast<unsigned char>(byte))) {
+      locale.leadByteSet[byte] = true;
+      locale.doubleByteMode = true;
+    }
+  }
+}
+
+std::string LocaleUpperCase(std::string_view text) {
+  std::string result(text);
+  bool ascii = true;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
+  }
+  if (ascii) {
+    for (char& c : result) c = AsciiUpper(c);
+    return result;
+  }
+
+  // Non-ASCII characters take the locale's mapping where their encoded length
+  // stays. In a double-byte character set a character of two bytes is kept
+  // whole: changing it would change its trail byte.
+  const bool doubleByte = IsDoubleByteCodeset();
+  const char* bytes = text.data();
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char byte = static_cast<unsigned char>(bytes[i]);
+    if (byte < 0x80) {
+      result[i] = AsciiUpper(bytes[i]);
+      ++i;
+      continue;
+    }
+    wchar_t wide;
+    std::mbstate_t state{};
+    size_t length = std::mbrtowc(&wide, bytes + i, text.size() - i, &state);
+    if (length == static_cast<size_t>(-2)) break;  // incomplete at the end: kept as is
+    if (length == static_cast<size_t>(-1) || length == 0) {
+      // An invalid pair still has a trail byte that must not be upper-cased.
+      i += doubleByte && i + 1 < text.size() && IsLeadByte(byte) ? 2 : 1;
+      continue;
+    }
+    if (!(doubleByte && length > 1)) {
+      wint_t upper = std::towupper(static_cast<wint_t>(wide));
+      if (upper != static_cast<wint_t>(wide)) {
+        char encoded[MB_LEN_MAX];
+        std::mbstate_t out{};
+        if (std::wcrtomb(encoded, static_cast<wchar_t>(upper), &out) == length) {
+          std::memcpy(&result[i], encoded, length);
+        }
+      }
+    }
+    i += length;
+  }
+  return result;
+}
+
+bool LocaleEqual(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (!ignoreCase) return a == b;
+  return a.size() == b.size() && LocaleUpperCase(a) == LocaleUpperCase(b);
+}
+
+}  // namespace dazi
