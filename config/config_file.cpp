@@ -59,8 +59,8 @@ void AddDirectoryEntry(RenameLists& lists, const std::string& entryName,
   if (mode == 0) {
     lists.dirList.Append(LocaleUpperCase(entryName));
   } else if (mode == 1) {
-    ScanTree(lists.dirList, lists.fileList, lists.outDir, LocaleUpperCase(entryName), "*.*",
-             false, true);
+    ScanTree(lists.dirList, lists.fileList, lists.outDir, LocaleUpperCase(entryName), "*.*", false,
+             true);
   }
 }
 

@@ -35,8 +35,7 @@ void ReadDirectoriesSection(const std::string& configPath, RenameLists& lists);
 void ReadFilesSection(const std::string& configPath, RenameLists& lists);
 
 // The entry handlers of the two sections.
-void AddDirectoryEntry(RenameLists& lists, const std::string& entryName,
-                       const TStringList& fields);
+void AddDirectoryEntry(RenameLists& lists, const std::string& entryName, const TStringList& fields);
 void AddFileEntry(RenameLists& lists, const std::string& entryName);
 
 }  // namespace dazi

@@ -38,8 +38,7 @@ TEST(ConfigSection, HeadersInAnyCaseWithTrailingTextAndBlanks) {
 }
 
 TEST(ConfigSection, OtherHeaderEndsTheSectionForGood) {
-  EXPECT_EQ(Names(Read("[DIRECTORIES]\na\n[DIRECTORIESX]\nb\n[DIRECTORIES]\nc\n",
-                       "[DIRECTORIES]")),
+  EXPECT_EQ(Names(Read("[DIRECTORIES]\na\n[DIRECTORIESX]\nb\n[DIRECTORIES]\nc\n", "[DIRECTORIES]")),
             Names_{"a"});
   EXPECT_EQ(Names(Read("[DIRECTORIESX]\nb\n", "[DIRECTORIES]")), Names_{"b"});
 }
@@ -64,9 +63,8 @@ TEST(ConfigSection, ByteOrderMarkHidesTheHeaderOnTheFirstLine) {
 }
 
 TEST(ConfigSection, EntryNameIsTrimmedAndUnquotedWithAGuardedSecondField) {
-  std::vector<Seen> seen =
-      Read("[DIRECTORIES]\n   PROGRAMS\\A43 , 1 ; keep\n\"MINI NT\",1\n\"\nname\n",
-           "[DIRECTORIES]");
+  std::vector<Seen> seen = Read(
+      "[DIRECTORIES]\n   PROGRAMS\\A43 , 1 ; keep\n\"MINI NT\",1\n\"\nname\n", "[DIRECTORIES]");
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_EQ(seen[0].name, "PROGRAMS\\A43");
   EXPECT_EQ(seen[0].second, "1");

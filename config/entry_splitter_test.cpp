@@ -27,20 +27,16 @@ TEST_P(SplitEntryTest, GivesFields) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, SplitEntryTest,
     testing::Values(SplitCase{"PROGRAMS\\A43", {"PROGRAMS\\A43"}},
-                    SplitCase{"  a ,\t b  ", {"a", "b"}},
-                    SplitCase{"a,", {"a", ""}},
-                    SplitCase{"a,,b", {"a", "", "b"}},
-                    SplitCase{"a ; remark, with comma", {"a"}},
-                    SplitCase{"a,1;x,y", {"a", "1"}},
-                    SplitCase{"\"x,y\",1", {"\"x,y\"", "1"}},
-                    SplitCase{"\"x;y\";z", {"\"x;y\""}},
-                    SplitCase{"a\"b,c", {"a\"b,c"}},
+                    SplitCase{"  a ,\t b  ", {"a", "b"}}, SplitCase{"a,", {"a", ""}},
+                    SplitCase{"a,,b", {"a", "", "b"}}, SplitCase{"a ; remark, with comma", {"a"}},
+                    SplitCase{"a,1;x,y", {"a", "1"}}, SplitCase{"\"x,y\",1", {"\"x,y\"", "1"}},
+                    SplitCase{"\"x;y\";z", {"\"x;y\""}}, SplitCase{"a\"b,c", {"a\"b,c"}},
                     SplitCase{"\"open, never; closed", {"\"open, never; closed"}},
-                    SplitCase{"", {""}},
-                    SplitCase{" \t\r ", {""}},
-                    SplitCase{";", {""}},
+                    SplitCase{"", {""}}, SplitCase{" \t\r ", {""}}, SplitCase{";", {""}},
                     SplitCase{",", {"", ""}},
-                    SplitCase{"\x01name\x1f,\x02" "1", {"name", "1"}}));
+                    SplitCase{"\x01name\x1f,\x02"
+                              "1",
+                              {"name", "1"}}));
 
 }  // namespace
 }  // namespace dazi

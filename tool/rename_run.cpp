@@ -64,8 +64,7 @@ void CollectFiles(RenameLists& lists, const std::string& configPath) {
 
 // Prints the path before its rename is tried, so that on a console it is
 // visible while the rename runs, then marks the line when the rename failed.
-void RenameAndReport(const std::string& outDir, const std::string& stored,
-                     std::string_view shown) {
+void RenameAndReport(const std::string& outDir, const std::string& stored, std::string_view shown) {
   WriteText(shown);
   FlushOutput();
   std::string source = outDir + stored;
