@@ -1,0 +1,14 @@
+#pragma once
+// The caseless collation of the user's locale, the order of sorted lists.
+
+#include <string_view>
+
+namespace dazi {
+
+// -1, 0 or +1 as a sorts before, with or after b. Strings that differ only in
+// letter case compare equal; a string sorts before every longer string that
+// begins with it followed by a backslash; the order is a consistent total
+// order.
+int LocaleCompareCaseless(std::string_view a, std::string_view b);
+
+}  // namespace dazi

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/collate_icu.h"
+
+namespace dazi {
+namespace {
+
+TEST(CollationLocale, FirstSetVariableWithoutCharsetOrModifierAndRootForC) {
+  EXPECT_EQ(CollationLocaleOf(nullptr, nullptr, nullptr), "root");
+  EXPECT_EQ(CollationLocaleOf("", "", "C.UTF-8"), "root");
+  EXPECT_EQ(CollationLocaleOf("POSIX", "de_DE.UTF-8", nullptr), "root");
+  EXPECT_EQ(CollationLocaleOf("", "sv_SE.UTF-8", "de_DE.UTF-8"), "sv_SE");
+  EXPECT_EQ(CollationLocaleOf("de_DE@euro", "sv_SE", "C"), "de_DE");
+}
+
+TEST(IcuCollation, TheLocaleKeepsItsOwnOrderAndAccentsBesideTheSigns) {
+  IcuCollation swedish("sv_SE", "UTF-8");
+  EXPECT_TRUE(swedish.Tailored());
+  EXPECT_EQ(swedish.Compare("\xC3\xA4r", "zebra"), 1);  // "är" after z in Swedish only
+  EXPECT_EQ(IcuCollation("root", "UTF-8").Compare("\xC3\xA4r", "zebra"), -1);
+  EXPECT_EQ(swedish.Compare("_", "."), 1);
+  EXPECT_EQ(swedish.Compare("cafe", "CAF\xC3\xA9"), -1);
+  EXPECT_EQ(swedish.Compare("caf\xC3\xA9", "CAF\xC3\x89"), 0);
+  IcuCollation turkish("tr_TR", "UTF-8");
+  EXPECT_EQ(turkish.Compare("I386", "i386"), 0);
+  EXPECT_EQ(turkish.Compare("i386", "I386\\SYSTEM32"), -1);
+}
+
+// Bytes that are no character are told apart among themselves, while letter
+// case still does not count; in another character set as in UTF-8.
+TEST(IcuCollation, UndecodableBytesStillOrderTextsApart) {
+  struct Case {
+    const char* charset;
+    std::vector<std::string> equal, rising;
+  };
+  const Case cases[] = {
+      {"UTF-8",
+       {"a\xFF"
+        "b",
+        "A\xFF"
+        "B"},
+       {"ab", "a\x80", "a\xFE", "A\xFF", "a\xFF\xFF"}},
+      {"ISO-8859-1", {"caf\xE9", "CAF\xC9"}, {"cafe", "caf\xE9", "cafes"}},
+      {"Shift_JIS", {"\x82\xA0x\xFF", "\x82\xA0X\xFF"}, {"x\x80", "X\xA0", "x\xFD", "\x82\xA0"}},
+  };
+  for (const Case& c : cases) {
+    IcuCollation collation("root", c.charset);
+    EXPECT_EQ(collation.Compare(c.equal[0], c.equal[1]), 0) << c.charset;
+    for (size_t i = 0; i + 1 < c.rising.size(); ++i) {
+      EXPECT_EQ(collation.Compare(c.rising[i], c.rising[i + 1]), -1) << c.charset << " " << i;
+      EXPECT_EQ(collation.Compare(c.rising[i + 1], c.rising[i]), 1) << c.charset << " " << i;
+    }
+  }
+}
+
+TEST(IcuCollation, ConvertedTextsAreConsistentlyOrdered) {
+  const std::string pieces[] = {"a",        "A",    "z",    "0",    "\\",
+                                ".",        "_",    "\x80", "\x81", "\x82\xA0",
+                                "\x83\x5C", "\xA0", "\xB1", "\xE0", "\xFF"};
+  IcuCollation collation("ja_JP", "Shift_JIS");
+  std::mt19937 random(11);
+  auto text = [&]() {
+    std::string result;
+    for (size_t n = random() % 5; n > 0; --n) result += pieces[random() % std::size(pieces)];
+    return result;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::string a = text(), b = text(), c = text();
+    int ab = collation.Compare(a, b), bc = collation.Compare(b, c);
+    ASSERT_EQ(collation.Compare(b, a), -ab);
+    int ac = collation.Compare(a, c);
+    if (ab == bc || ab == 0 || bc == 0) {
+      ASSERT_EQ(ac, ab != 0 ? ab : bc) << a << " | " << b << " | " << c;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dazi
