@@ -1,0 +1,39 @@
+#include "scan/tree_scanner.h"
+
+#include <string>
+
+#include "support/filesys.h"
+#include "support/text.h"
+
+namespace dazi {
+
+void ScanTree(TStringList& dirList, TStringList& fileList, std::string_view root,
+              std::string_view subDir, std::string_view mask, bool filesOnly, bool recurse) {
+  const std::string rootB = AddTrailingBackslash(root);
+  const std::string subB = AddTrailingBackslash(subDir);
+  bool descend = false;
+  if (!filesOnly) {
+    descend = recurse;
+    dirList.Append(subB);  // listed even when the directory does not exist
+  }
+
+  TSearchRec rec;
+  if (FindFirstEntry(rootB + subB + std::string(mask), kFaAnyFile, rec) != 0) return;
+  do {
+    const std::string& name = rec.FoundName;
+    if ((rec.FoundAttr & kFaDirectory) != 0) {
+      if (EqualStrings(name, ".") || EqualStrings(name, "..")) continue;
+      // A link may lead back up the tree or out of it: it is renamed as
+      // itself, never entered.
+      if (descend && (rec.FoundAttr & kFaReparsePoint) == 0) {
+        ScanTree(dirList, fileList, root, subB + name, mask, filesOnly, recurse);
+      }
+      fileList.Append(subB + name);
+    } else if ((rec.FoundAttr & kFaVolumeId) == 0) {
+      fileList.Append(subB + name);
+    }
+  } while (FindNextEntry(rec) == 0);
+  EndFind(rec);
+}
+
+}  // namespace dazi

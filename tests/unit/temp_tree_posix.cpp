@@ -1,0 +1,17 @@
+#include <unistd.h>
+
+#include "tests/unit/temp_tree.h"
+
+namespace dazi::test_support {
+
+bool MakeDirectoryLink(const fs::path& link, const std::string& target) {
+  return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+void RemoveDirectoryLink(const fs::path& link) {
+  unlink(link.c_str());
+}
+
+void MarkHiddenSystem(const fs::path&) {}
+
+}  // namespace dazi::test_support
