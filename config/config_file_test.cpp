@@ -40,7 +40,7 @@ TEST(ConfigSection, HeadersInAnyCaseWithTrailingTextAndBlanks) {
 TEST(ConfigSection, OtherHeaderEndsTheSectionForGood) {
   EXPECT_EQ(Names(Read("[DIRECTORIES]\na\n[DIRECTORIESX]\nb\n[DIRECTORIES]\nc\n", "[DIRECTORIES]")),
             Names_{"a"});
-  EXPECT_EQ(Names(Read("[DIRECTORIESX]\nb\n", "[DIRECTORIES]")), Names_{"b"});
+  EXPECT_TRUE(Read("[DIRECTORIESX]\nb\n", "[DIRECTORIES]").empty());
 }
 
 TEST(ConfigSection, RepeatedWantedHeaderContinuesTheSection) {
