@@ -255,6 +255,29 @@ struct EntryRef {
   std::string Path() const { return JoinPath(dir, name); }
 };
 
+// Whether the file system of an entry answers to other spellings of its
+// name, so that finding a name does not tell how it is spelled on disk.
+// Learned once per device, from the first name with letters: both it and its
+// spelling with ASCII case swapped are found, but the directory does not list
+// both.
+bool FoldsCase(const std::string& dir, const std::string& name, const struct stat& st) {
+  static std::map<dev_t, bool> known;
+  if (auto found = known.find(st.st_dev); found != known.end()) return found->second;
+  std::string swapped = name;
+  for (char& c : swapped) {
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 32);
+    else if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c + 32);
+  }
+  if (swapped == name) return false;
+  struct stat other;
+  if (lstat(JoinPath(dir, swapped).c_str(), &other) != 0) return known[st.st_dev] = false;
+  const Listing* listing = Directories().Read(dir);
+  if (listing == nullptr || (listing->Holds(name) && listing->Holds(swapped))) return false;
+  return known[st.st_dev] = true;
+}
+
 bool ResolveEntry(std::string_view path, EntryRef& entry) {
   entry.split = SplitComponents(path);
   if (entry.split.components.empty()) return false;
@@ -263,7 +286,11 @@ bool ResolveEntry(std::string_view path, EntryRef& entry) {
   if (IsDotName(name) || ResolveDirectory(entry.split, entry.dir) != 0) return false;
   struct stat st;
   if (lstat(JoinPath(entry.dir, name).c_str(), &st) == 0) {
+    // Where the file system folds case, the listing tells the real spelling.
     entry.name = name;
+    if (FoldsCase(entry.dir, name, st) && !FindCaseless(entry.dir, name, false, entry.name)) {
+      return false;
+    }
   } else if (errno != ENOENT || !FindCaseless(entry.dir, name, false, entry.name) ||
              lstat(entry.Path().c_str(), &st) != 0) {
     return false;
