@@ -48,7 +48,8 @@ class OutputChannel {
   int pendingIoError_ = 0;
 };
 
-// The process's standard output channel.
+// The process's standard output, and the channel over it.
+OutputDevice& StandardOutputDevice();  // defined per platform
 OutputChannel& StandardOutput();
 void WriteText(std::string_view text);
 void WriteLine(std::string_view text);

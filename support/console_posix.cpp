@@ -9,7 +9,7 @@ namespace dazi {
 
 namespace {
 
-class StandardOutputDevice : public OutputDevice {
+class StdoutDevice : public OutputDevice {
  public:
   bool Open(bool& isCharDevice) override {
     struct stat info;
@@ -34,10 +34,9 @@ class StandardOutputDevice : public OutputDevice {
 
 }  // namespace
 
-OutputChannel& StandardOutput() {
-  static StandardOutputDevice device;
-  static OutputChannel channel(device);
-  return channel;
+OutputDevice& StandardOutputDevice() {
+  static StdoutDevice device;
+  return device;
 }
 
 }  // namespace dazi

@@ -6,7 +6,7 @@ namespace dazi {
 
 namespace {
 
-class StandardOutputDevice : public OutputDevice {
+class StdoutDevice : public OutputDevice {
  public:
   bool Open(bool& isCharDevice) override {
     handle_ = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -32,10 +32,9 @@ class StandardOutputDevice : public OutputDevice {
 
 }  // namespace
 
-OutputChannel& StandardOutput() {
-  static StandardOutputDevice device;
-  static OutputChannel channel(device);
-  return channel;
+OutputDevice& StandardOutputDevice() {
+  static StdoutDevice device;
+  return device;
 }
 
 }  // namespace dazi
