@@ -62,6 +62,11 @@ int OutputChannel::TakePendingIoError() {
   return code;
 }
 
+OutputChannel& StandardOutput() {
+  static OutputChannel channel(StandardOutputDevice());
+  return channel;
+}
+
 void WriteText(std::string_view text) {
   StandardOutput().WriteText(text);
 }
