@@ -36,8 +36,8 @@ const char* const kNames[] = {"",
                               "x.y_z~1",
                               "[a]+b=c@d#e%",
                               "caf\xC3\xA9",
-                              "na\xEF"
-                              "1ve"};
+                              ("na\xEF"
+                               "1ve")};
 
 TEST(LocaleCompareCaseless, TextsDifferingOnlyInCaseAreEqual) {
   for (const char* name : kNames) {

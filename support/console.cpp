@@ -38,7 +38,9 @@ void OutputChannel::WriteText(std::string_view text) {
     text.remove_prefix(room);
     if (!WriteOut()) return;
   }
-  std::memcpy(buffer_ + fill_, text.data(), text.size());
+  // An empty view may have no storage at all, and memcpy must not be given
+  // a null pointer even for no bytes.
+  if (!text.empty()) std::memcpy(buffer_ + fill_, text.data(), text.size());
   fill_ += text.size();
 }
 

@@ -38,6 +38,19 @@ TEST(OutputChannel, ConsoleLineIsOneWriteOfTextAndLineEnd) {
   EXPECT_EQ(device.writes.back(), "\r\n");
 }
 
+// The rename run prints an empty view after every path that was renamed;
+// the sanitized build stops on any copy from its null pointer.
+TEST(OutputChannel, EmptyViewWithoutStorageWritesOnlyTheLineEnd) {
+  RecordingDevice device;
+  device.charDevice = true;
+  OutputChannel channel(device);
+  channel.WriteText(std::string_view());
+  EXPECT_TRUE(channel.IsOpen());
+  EXPECT_EQ(channel.Fill(), 0u);
+  channel.WriteLine(std::string_view());
+  EXPECT_EQ(device.writes, std::vector<std::string>{"\r\n"});
+}
+
 TEST(OutputChannel, PipeWritesOnlyFullBuffersUntilTheRest) {
   RecordingDevice device;
   OutputChannel channel(device);

@@ -427,19 +427,17 @@ MaskCharStep NameCharacters() {
 
 }  // namespace
 
-// The directory stays open while the search is, for the attributes of the
-// entries; its names were all read when the search started.
+// The names are all read when the search starts, and the directory is closed
+// again: a scan keeps one search open for each level it is down, and open
+// directories would run out of descriptors in a deep tree. Entries are looked
+// at by their paths.
 struct PlatformSearch {
-  DIR* stream = nullptr;
+  std::string dir;
   std::vector<RawEntry> entries;
   std::vector<std::string> upper;
   size_t next = 0;
   std::string upperMask;
   MaskCharStep step = StepSingleByte;
-
-  ~PlatformSearch() {
-    if (stream != nullptr) closedir(stream);
-  }
 };
 
 namespace {
@@ -453,8 +451,7 @@ int32_t DeliverEntry(TSearchRec& rec) {
     const RawEntry& entry = search.entries[index];
     if (!MaskMatches(search.upperMask, search.upper[index], search.step)) continue;
     struct stat st;
-    const bool known =
-        fstatat(dirfd(search.stream), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool known = lstat(JoinPath(search.dir, entry.name).c_str(), &st) == 0;
     if (!known && errno == ENOENT) continue;  // gone since the directory was read
     const int32_t attr = AttributesOf(entry.name, known ? &st : nullptr, entry.type);
     if ((attr & rec.SkipAttr) != 0) continue;
@@ -486,10 +483,13 @@ int32_t FindFirstEntry(std::string_view pattern, int32_t mask, TSearchRec& rec) 
   std::string dir;
   if (const int error = ResolveDirectory(SplitComponents(dirPart), dir); error != 0) return error;
   auto search = std::make_unique<PlatformSearch>();
-  search->stream = opendir(OpenablePath(dir));
-  if (search->stream == nullptr || !ReadEntries(search->stream, search->entries)) {
-    return LastError();
-  }
+  DIR* stream = opendir(OpenablePath(dir));
+  if (stream == nullptr) return LastError();
+  const bool complete = ReadEntries(stream, search->entries);
+  const int readError = complete ? 0 : LastError();
+  closedir(stream);
+  if (!complete) return readError;
+  search->dir = dir;
   const Listing& listing = Directories().Store(dir, search->entries);
   search->upper = listing.upper;
   search->upperMask = LocaleUpperCase(namePart);

@@ -47,6 +47,31 @@ TEST(PosixSearch, AttributesFromLstatAndName) {
   EXPECT_EQ(SearchNames(root + "*", kFaDirectory), (Names{".", "..", "link", "plain", "real"}));
 }
 
+size_t OpenDescriptors() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+// A scan keeps one search open for each level it is down; in a deep tree
+// open directories would run out of descriptors.
+TEST(PosixSearch, OpenSearchesHoldNoDescriptors) {
+  TempTree tree;
+  tree.Dirs({"a", "a/b", "a/b/c"});
+  tree.Files({"a/b/c/x", "a/b/c/y"});
+  const size_t before = OpenDescriptors();
+  TSearchRec outer, middle, inner;
+  ASSERT_EQ(FindFirstEntry(tree.Text() + "*", kFaAnyFile, outer), 0);
+  ASSERT_EQ(FindFirstEntry(tree.Text() + "a/*", kFaAnyFile, middle), 0);
+  ASSERT_EQ(FindFirstEntry(tree.Text() + "a/b/c/*", kFaAnyFile, inner), 0);
+  EXPECT_EQ(OpenDescriptors(), before);
+  Names names;
+  do {
+    names.push_back(inner.FoundName);
+  } while (FindNextEntry(inner) == 0);
+  EXPECT_EQ(Sorted(names), (Names{".", "..", "x", "y"}));
+}
+
 TEST(PosixSearch, QuestionMarkTakesOneCharacterOfAUtf8Locale) {
   TempTree tree;
   tree.Files({"\xC3\xA9.txt"});

@@ -2,7 +2,9 @@
 
 Every test that takes the `dazi` fixture runs twice: on the native program and
 on the Windows program under Wine. Paths are handed to the Windows program in
-Wine's Z: drive form.
+Wine's Z: drive form. With DAZI_NATIVE_ONLY=1 (the sanitized build) only the
+native program runs, and tests that need the Windows one are skipped;
+DAZI_SANITIZED=1 says that the native program carries the sanitizers.
 """
 
 import os
@@ -16,6 +18,8 @@ NATIVE = Path(os.environ.get("DAZI_NATIVE", ROOT / "build/native/dazi"))
 WINDOWS32 = Path(os.environ.get("DAZI_WINDOWS", ROOT / "build/windows/DAZI.exe"))
 WINDOWS64 = ROOT / "build/windows64/DAZI.exe"
 WINE_RUN = Path(os.environ.get("DAZI_WINE_RUN", ROOT / "tests/wine-run"))
+NATIVE_ONLY = os.environ.get("DAZI_NATIVE_ONLY") == "1"
+SANITIZED = os.environ.get("DAZI_SANITIZED") == "1"
 
 BANNER = b"-------------------------\r\n  \r\n-------------------------\r\n"
 USAGE = (b"Usage:\r\n  DAZI %outdir%\r\nOptions:\r\n  -?, --help\r\n"
@@ -57,16 +61,26 @@ class Program:
     def sep(self):
         return "\\" if self.windows else "/"
 
-    def run(self, *args, cwd=None, env=None):
+    def command(self, *args, wrapper=()):
+        """The command line that runs the program, behind an optional wrapper
+        such as setpriv or prlimit."""
         command = [str(self.executable), *args]
         if self.windows:
             command = [str(WINE_RUN), *command]
+        return [*wrapper, *command]
+
+    def environment(self, env=None):
         full_env = dict(os.environ)
         full_env.update(env or {})
-        completed = subprocess.run(command, cwd=cwd, env=full_env, capture_output=True,
-                                   timeout=300)
+        return full_env
+
+    def run(self, *args, cwd=None, env=None, wrapper=(), stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, preexec_fn=None, timeout=300):
+        completed = subprocess.run(self.command(*args, wrapper=wrapper), cwd=cwd,
+                                   env=self.environment(env), stdout=stdout, stderr=stderr,
+                                   preexec_fn=preexec_fn, timeout=timeout)
         result = Result(completed)
-        if self.windows:
+        if self.windows and result.stderr:
             result.stderr = _without_wine_noise(result.stderr)
         return result
 
@@ -84,16 +98,25 @@ _windows_choice = {}
 
 def pytest_generate_tests(metafunc):
     if "dazi" in metafunc.fixturenames:
-        metafunc.parametrize("dazi", ["native", "windows"], indirect=True)
+        kinds = ["native"] if NATIVE_ONLY else ["native", "windows"]
+        metafunc.parametrize("dazi", kinds, indirect=True)
+
+
+def windows_program():
+    """The Windows program that this kernel can run; skips the test where only
+    the native program is under test."""
+    if NATIVE_ONLY:
+        pytest.skip("only the native program is under test")
+    if "program" not in _windows_choice:
+        _windows_choice["program"], _windows_choice["note"] = _windows_program()
+    return Program("windows", _windows_choice["program"])
 
 
 @pytest.fixture
 def dazi(request):
     if request.param == "native":
         return Program("native", NATIVE)
-    if "program" not in _windows_choice:
-        _windows_choice["program"], _windows_choice["note"] = _windows_program()
-    return Program("windows", _windows_choice["program"])
+    return windows_program()
 
 
 def pytest_terminal_summary(terminalreporter):

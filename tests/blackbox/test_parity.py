@@ -4,7 +4,7 @@ import random
 
 import pytest
 
-from conftest import NATIVE, Program, _windows_choice, _windows_program
+from conftest import NATIVE, Program, windows_program
 from trees import make_tree, read_tree
 
 # Signs that both file systems accept in names; hyphen and apostrophe are left
@@ -59,10 +59,8 @@ def random_tree(seed):
 
 @pytest.mark.parametrize("seed", range(8))
 def test_native_and_windows_print_the_same_report(tmp_path, seed):
-    if "program" not in _windows_choice:
-        _windows_choice["program"], _windows_choice["note"] = _windows_program()
+    windows = windows_program()
     native = Program("native", NATIVE)
-    windows = Program("windows", _windows_choice["program"])
     for program in (native, windows):
         program.executable.with_suffix(".env").unlink(missing_ok=True)
     tree = random_tree(seed)
