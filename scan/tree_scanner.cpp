@@ -18,19 +18,23 @@ void ScanTree(TStringList& dirList, TStringList& fileList, std::string_view root
   }
 
   TSearchRec rec;
+  rec.KindsOnly = true;
   if (FindFirstEntry(rootB + subB + std::string(mask), kFaAnyFile, rec) != 0) return;
+  std::string path = subB;  // subB followed by the entry's name
   do {
     const std::string& name = rec.FoundName;
+    path.resize(subB.size());
+    path += name;
     if ((rec.FoundAttr & kFaDirectory) != 0) {
       if (EqualStrings(name, ".") || EqualStrings(name, "..")) continue;
       // A link may lead back up the tree or out of it: it is renamed as
       // itself, never entered.
       if (descend && (rec.FoundAttr & kFaReparsePoint) == 0) {
-        ScanTree(dirList, fileList, root, subB + name, mask, filesOnly, recurse);
+        ScanTree(dirList, fileList, root, path, mask, filesOnly, recurse);
       }
-      fileList.Append(subB + name);
+      fileList.Append(path);
     } else if ((rec.FoundAttr & kFaVolumeId) == 0) {
-      fileList.Append(subB + name);
+      fileList.Append(path);
     }
   } while (FindNextEntry(rec) == 0);
   EndFind(rec);

@@ -4,6 +4,8 @@
 
 #include <unicode/ucol.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,11 +29,24 @@ class IcuCollation {
 
   int Compare(std::string_view a, std::string_view b) const;
 
+  // Whether QuickCompare can compare the text: texts in UTF-8 (or ASCII) of
+  // printable ASCII characters that the collator weighs alone, each with a
+  // single collation element that has a primary weight and the secondary
+  // weight of the letters, and none of them part of a contraction.
+  bool QuickComparable(std::string_view text) const;
+  // Compare for two such texts: their characters' ranks by primary weight,
+  // compared one by one, the shorter text first when one begins the other.
+  int QuickCompare(std::string_view a, std::string_view b) const;
+
   // Whether the sign order could be added to the locale's own rules.
   bool Tailored() const { return tailored_; }
 
  private:
+  void RankPlainCharacters() const;
+
   UCollator* collator_ = nullptr;
+  mutable std::array<uint8_t, 256> rank_{};  // 0: not comparable quickly
+  mutable bool ranked_ = false;
   bool tailored_ = false;
   std::string charset_;  // empty for UTF-8
 };

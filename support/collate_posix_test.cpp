@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
@@ -77,6 +78,45 @@ TEST(IcuCollation, ConvertedTextsAreConsistentlyOrdered) {
       ASSERT_EQ(ac, ab != 0 ? ab : bc) << a << " | " << b << " | " << c;
     }
   }
+}
+
+// The quick comparison agrees with the collator on every pair of texts that
+// it takes, ties included, also in locales that order letters their own way
+// or join two of them into one.
+TEST(IcuCollation, QuickComparisonsAgreeWithTheCollator) {
+  const std::string letters = "aAbBcChHiIlLsSzZ0149 !#$%&'()*+,-./:;<=>?@[\\]^_`{|}~";
+  for (const char* locale : {"root", "tr_TR", "cs_CZ", "da_DK", "sv_SE", "hu_HU", "de_DE"}) {
+    IcuCollation collation(locale, "UTF-8");
+    std::mt19937 random(7);
+    auto text = [&]() {
+      std::string result;
+      for (size_t n = random() % 6; n > 0; --n) result += letters[random() % letters.size()];
+      return result;
+    };
+    int compared = 0;
+    for (int round = 0; round < 20000; ++round) {
+      const std::string a = text();
+      std::string b = round % 3 == 0 ? a : text();
+      for (char& c : b) c = random() % 2 == 0 ? static_cast<char>(std::toupper(c)) : c;
+      if (!collation.QuickComparable(a) || !collation.QuickComparable(b)) continue;
+      ++compared;
+      ASSERT_EQ(collation.QuickCompare(a, b), collation.Compare(a, b))
+          << locale << ": " << a << " | " << b;
+    }
+    EXPECT_GT(compared, 2000) << locale;
+  }
+}
+
+TEST(IcuCollation, JoinedLettersAndOtherCharactersAreLeftToTheCollator) {
+  const IcuCollation root("root", "UTF-8");
+  EXPECT_TRUE(root.QuickComparable("I386\\SYSTEM32\\DRIVERS\\chata.sys"));
+  EXPECT_TRUE(root.QuickComparable(""));
+  EXPECT_FALSE(root.QuickComparable("caf\xC3\xA9"));
+  EXPECT_FALSE(root.QuickComparable("a\x01"));  // a control character weighs nothing
+  EXPECT_FALSE(IcuCollation("cs_CZ", "UTF-8").QuickComparable("chata"));  // ch is one letter
+  EXPECT_TRUE(IcuCollation("cs_CZ", "UTF-8").QuickComparable("tata"));
+  EXPECT_FALSE(IcuCollation("da_DK", "UTF-8").QuickComparable("haas"));  // so is aa
+  EXPECT_FALSE(IcuCollation("root", "ISO-8859-1").QuickComparable("abc"));
 }
 
 }  // namespace

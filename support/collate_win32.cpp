@@ -18,4 +18,13 @@ int LocaleCompareCaseless(std::string_view a, std::string_view b) {
   return (bytes > 0) - (bytes < 0);
 }
 
+// Every comparison goes to the platform.
+bool LocaleQuickComparable(std::string_view) {
+  return false;
+}
+
+int LocaleCompareQuick(std::string_view a, std::string_view b) {
+  return LocaleCompareCaseless(a, b);
+}
+
 }  // namespace dazi

@@ -38,6 +38,11 @@ struct TSearchRec {
   int32_t FoundAttr = 0;
   TFileName FoundName;
 
+  // Set by a caller that reads only FoundName and the directory and volume
+  // bits of FoundAttr. Where the other fields cost a system call per entry
+  // (POSIX), they are then left at 0 unless the entry's kind needs one too.
+  bool KindsOnly = false;
+
   int32_t SkipAttr = 0;  // special kinds the request mask leaves out
   PlatformSearch* Search = nullptr;
 

@@ -14,8 +14,11 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "support/filesys.h"
@@ -55,10 +58,14 @@ SplitPath SplitComponents(std::string_view path) {
   return split;
 }
 
-std::string JoinPath(const std::string& dir, std::string_view name) {
-  std::string path = dir;
+void AppendComponent(std::string& path, std::string_view name) {
   if (!path.empty() && path.back() != '/') path += '/';
   path += name;
+}
+
+std::string JoinPath(const std::string& dir, std::string_view name) {
+  std::string path = dir;
+  AppendComponent(path, name);
   return path;
 }
 
@@ -81,15 +88,51 @@ int LastError() {
 
 // ---------------------------------------------------------------------------
 // Directory listings, each read at most once unless a kept spelling turns out
-// to be missing, and kept up to date with the renames made here.
+// to be missing, and kept up to date with the renames made here. A listing
+// is read when a name must be looked up without regard to case; the index by
+// upper-case spelling is made on the first such lookup, so that a lookup
+// costs the same in a directory of a million entries as in one of ten.
 
-struct Listing {
-  std::vector<std::string> names;
-  std::vector<std::string> upper;  // LocaleUpperCase of each name
+class Listing {
+ public:
+  bool Holds(std::string_view name) const { return names_.count(std::string(name)) != 0; }
 
-  bool Holds(std::string_view name) const {
-    return std::find(names.begin(), names.end(), name) != names.end();
+  void Add(const std::string& name) {
+    if (!names_.insert(name).second || !indexed_) return;
+    byUpper_.emplace(LocaleUpperCase(name), name);
   }
+
+  void Remove(const std::string& name) {
+    if (names_.erase(name) == 0 || !indexed_) return;
+    auto [first, last] = byUpper_.equal_range(LocaleUpperCase(name));
+    for (auto it = first; it != last; ++it) {
+      if (it->second == name) {
+        byUpper_.erase(it);
+        return;
+      }
+    }
+  }
+
+  // The names whose upper-case spelling is upperName, byte-wise ascending.
+  std::vector<std::string> Spellings(const std::string& upperName) {
+    if (!indexed_) BuildIndex();
+    std::vector<std::string> found;
+    auto [first, last] = byUpper_.equal_range(upperName);
+    for (auto it = first; it != last; ++it) found.push_back(it->second);
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+
+ private:
+  void BuildIndex() {
+    byUpper_.reserve(names_.size());
+    for (const std::string& name : names_) byUpper_.emplace(LocaleUpperCase(name), name);
+    indexed_ = true;
+  }
+
+  std::unordered_set<std::string> names_;
+  std::unordered_multimap<std::string, std::string> byUpper_;
+  bool indexed_ = false;
 };
 
 struct RawEntry {
@@ -111,54 +154,53 @@ class DirectoryCache {
  public:
   // The kept listing of dir, read now if there is none; null when the
   // directory cannot be read. fresh tells whether it was read by this call.
-  const Listing* Get(const std::string& dir, bool& fresh) {
+  Listing* Get(const std::string& dir, bool& fresh) {
     auto found = listings_.find(dir);
     fresh = found == listings_.end();
     return fresh ? Read(dir) : &found->second;
   }
 
   // Reads dir again, replacing what was kept.
-  const Listing* Read(const std::string& dir) {
+  Listing* Read(const std::string& dir) {
     DIR* stream = opendir(OpenablePath(dir));
     if (stream == nullptr) return nullptr;
     std::vector<RawEntry> entries;
     const bool complete = ReadEntries(stream, entries);
     closedir(stream);
     if (!complete) return nullptr;
-    return &Store(dir, entries);
-  }
-
-  const Listing& Store(const std::string& dir, const std::vector<RawEntry>& entries) {
     ++reads_;
     Listing listing;
-    for (const RawEntry& entry : entries) {
-      listing.names.push_back(entry.name);
-      listing.upper.push_back(LocaleUpperCase(entry.name));
-    }
-    return listings_[dir] = std::move(listing);
+    for (const RawEntry& entry : entries) listing.Add(entry.name);
+    return &(listings_[dir] = std::move(listing));
   }
 
   // Follows a rename made here: the entry's name in the listings, and the
   // keys of every kept directory at or below a renamed directory.
   void Renamed(const std::string& oldDir, const std::string& oldName, const std::string& newDir,
                const std::string& newName) {
-    if (auto found = listings_.find(oldDir); found != listings_.end()) {
-      Listing& listing = found->second;
-      auto at = std::find(listing.names.begin(), listing.names.end(), oldName);
-      if (at != listing.names.end()) {
-        listing.upper.erase(listing.upper.begin() + (at - listing.names.begin()));
-        listing.names.erase(at);
+    if (newDir != oldDir) {
+      if (auto found = listings_.find(newDir); found != listings_.end()) {
+        found->second.Add(newName);
       }
     }
-    if (auto found = listings_.find(newDir); found != listings_.end()) {
-      Listing& listing = found->second;
-      if (!listing.Holds(newName)) {
-        listing.names.push_back(newName);
-        listing.upper.push_back(LocaleUpperCase(newName));
-      }
+    // Everything kept at or below oldDir comes first at this key.
+    auto below = listings_.lower_bound(oldDir);
+    if (below == listings_.end() || below->first.compare(0, oldDir.size(), oldDir) != 0) return;
+    if (below->first == oldDir) {
+      below->second.Remove(oldName);
+      if (newDir == oldDir) below->second.Add(newName);
     }
-    const std::string oldPath = JoinPath(oldDir, oldName);
-    const std::string newPath = JoinPath(newDir, newName);
+    MoveKeys(JoinPath(oldDir, oldName), JoinPath(newDir, newName));
+  }
+
+  void Clear() {
+    listings_.clear();
+    reads_ = 0;
+  }
+  size_t Reads() const { return reads_; }
+
+ private:
+  void MoveKeys(const std::string& oldPath, const std::string& newPath) {
     std::vector<std::pair<std::string, Listing>> moved;
     for (auto it = listings_.lower_bound(oldPath); it != listings_.end();) {
       const std::string& key = it->first;
@@ -173,13 +215,6 @@ class DirectoryCache {
     for (auto& [key, listing] : moved) listings_[key] = std::move(listing);
   }
 
-  void Clear() {
-    listings_.clear();
-    reads_ = 0;
-  }
-  size_t Reads() const { return reads_; }
-
- private:
   std::map<std::string, Listing> listings_;
   size_t reads_ = 0;
 };
@@ -197,16 +232,11 @@ bool FindCaseless(const std::string& dir, std::string_view name, bool wantDirect
                   std::string& found) {
   const std::string upperName = LocaleUpperCase(name);
   bool fresh = false;
-  const Listing* listing = Directories().Get(dir, fresh);
+  Listing* listing = Directories().Get(dir, fresh);
   for (;;) {
     if (listing == nullptr) return false;
-    std::vector<std::string> candidates;
-    for (size_t i = 0; i < listing->names.size(); ++i) {
-      if (listing->upper[i] == upperName) candidates.push_back(listing->names[i]);
-    }
-    std::sort(candidates.begin(), candidates.end());
     bool missing = false;
-    for (const std::string& candidate : candidates) {
+    for (const std::string& candidate : listing->Spellings(upperName)) {
       const std::string path = JoinPath(dir, candidate);
       struct stat st;
       const int result = wantDirectory ? stat(path.c_str(), &st) : lstat(path.c_str(), &st);
@@ -260,8 +290,13 @@ struct EntryRef {
 // Learned once per device, from the first name with letters: both it and its
 // spelling with ASCII case swapped are found, but the directory does not list
 // both.
-bool FoldsCase(const std::string& dir, const std::string& name, const struct stat& st) {
+std::map<dev_t, bool>& FoldingDevices() {
   static std::map<dev_t, bool> known;
+  return known;
+}
+
+bool FoldsCase(const std::string& dir, const std::string& name, const struct stat& st) {
+  std::map<dev_t, bool>& known = FoldingDevices();
   if (auto found = known.find(st.st_dev); found != known.end()) return found->second;
   std::string swapped = name;
   for (char& c : swapped) {
@@ -302,19 +337,25 @@ bool ResolveEntry(std::string_view path, EntryRef& entry) {
 // ---------------------------------------------------------------------------
 // Renames.
 
-// rename(2) that fails with EEXIST instead of replacing an existing target.
-int RenameNoReplaceCall(const char* from, const char* to) {
+// renameat(2) that fails with EEXIST instead of replacing an existing target.
+int RenameNoReplaceCall(int fromDir, const char* from, int toDir, const char* to) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
-  return renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+  return renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE);
 #elif defined(SYS_renameat2)
   const unsigned renameNoReplace = 1;  // the C library does not name it yet
-  return static_cast<int>(syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, renameNoReplace));
+  return static_cast<int>(syscall(SYS_renameat2, fromDir, from, toDir, to, renameNoReplace));
 #elif defined(__APPLE__)
-  return renamex_np(from, to, RENAME_EXCL);
+  return renameatx_np(fromDir, from, toDir, to, RENAME_EXCL);
 #else
   errno = ENOSYS;
   return -1;
 #endif
+}
+
+// Whether a rename with flags failed because the system or the file system
+// takes none.
+bool TakesNoFlags(int error) {
+  return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
 // Renames without ever replacing an entry: 0 or an error code (EEXIST when
@@ -322,9 +363,9 @@ int RenameNoReplaceCall(const char* from, const char* to) {
 // the target is looked up first; it may answer to a spelling that differs in
 // case only.
 int RenameWithoutReplacing(const std::string& from, const std::string& to) {
-  if (RenameNoReplaceCall(from.c_str(), to.c_str()) == 0) return 0;
+  if (RenameNoReplaceCall(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0) return 0;
   const int error = errno;
-  if (error != EINVAL && error != ENOSYS && error != ENOTSUP && error != EOPNOTSUPP) return error;
+  if (!TakesNoFlags(error)) return error;
   struct stat st;
   if (lstat(to.c_str(), &st) == 0) return EEXIST;
   if (errno != ENOENT) return LastError();
@@ -398,6 +439,198 @@ bool SameComponentsCaseless(const SplitPath& a, const SplitPath& b) {
 }
 
 // ---------------------------------------------------------------------------
+// The directory of the last rename, kept open. The rename run goes through a
+// sorted list, so the entries of one directory come one after another: their
+// directory part is resolved once, and each entry is then renamed by its name
+// alone, relative to the open directory, with one system call. Renames inside
+// the directory change no resolution of its own path; any other rename made
+// here lets it go. Whatever is unusual (a name that is not found, a failing
+// rename, a file system that folds case or takes no flags) goes the long way,
+// which resolves the paths afresh.
+
+class KeptDirectory {
+ public:
+  ~KeptDirectory() { Drop(); }
+
+  // Keeps dir, resolved from given, unless it is kept already. Nothing is
+  // held open where it would not serve: the file system could not be
+  // unmounted while the run goes on.
+  void Keep(const std::string& given, const std::string& dir) {
+    if (kept_ && given == given_ && dir == resolved_) return;
+    Drop();
+    kept_ = true;
+    given_ = given;
+    resolved_ = dir;
+#ifdef O_PATH
+    fd_ = open(OpenablePath(dir), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+    fd_ = open(OpenablePath(dir), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+    struct stat st;
+    if (fd_ >= 0 && fstat(fd_, &st) == 0) {
+      device_ = st.st_dev;
+      usable_ = !DirectoryRenamesLoseContents(dir);
+    }
+    if (!Usable()) Close();
+  }
+
+  void Drop() {
+    Close();
+    kept_ = false;
+    given_.clear();
+    sourcePrefix_.clear();
+    targetPrefix_.clear();
+    verified_ = false;
+  }
+
+  std::optional<bool> Rename(std::string_view sourcePath, std::string_view targetPath);
+
+ private:
+  // Whether the entries may be renamed here: the device is known to keep
+  // letter case apart and to move directories whole.
+  bool Usable() const {
+    if (fd_ < 0 || !usable_) return false;
+    const auto found = FoldingDevices().find(device_);
+    return found != FoldingDevices().end() && !found->second;
+  }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    usable_ = false;
+  }
+  bool HoldsSource(std::string_view prefix);
+  bool BesideSource(std::string_view prefix);
+  std::optional<bool> ChangeCase(const std::string& name, const std::string& newName);
+  bool Verify(const std::string& name, const std::string& newName);
+
+  std::string given_;         // the directory part as given, separators folded
+  std::string sourcePrefix_;  // a source's text before its name, known to give given_
+  std::string targetPrefix_;  // a target's, known to differ from it in case only
+  std::string name_, newName_;
+  std::string resolved_;
+  int fd_ = -1;
+  dev_t device_ = 0;
+  bool kept_ = false;
+  bool usable_ = false;
+  bool verified_ = false;  // a case change here was seen to take effect
+};
+
+KeptDirectory& Kept() {
+  static KeptDirectory kept;
+  return kept;
+}
+
+std::string GivenDirectory(const SplitPath& split) {
+  std::string given = split.absolute ? "/" : "";
+  for (const std::string& component : split.components) AppendComponent(given, component);
+  return given;
+}
+
+// Where the last component of a path begins and ends (trailing separators
+// left out); begin == end when the path has no component. What comes before
+// it tells the directory part.
+std::pair<size_t, size_t> LastComponent(std::string_view path) {
+  size_t end = path.size();
+  while (end > 0 && IsSeparatorAt(path, end - 1)) --end;
+  size_t begin = end;
+  while (begin > 0 && !IsSeparatorAt(path, begin - 1)) --begin;
+  return {begin, end};
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// LocaleUpperCase(a) == LocaleUpperCase(b), which keeps lengths and upper-cases
+// ASCII letter by letter; neither is made when both texts are ASCII.
+bool SameUpperCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (!IsAscii(a) || !IsAscii(b)) return LocaleUpperCase(a) == LocaleUpperCase(b);
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+// Whether a source's directory part (the text before its last component) is
+// the kept directory as given; the text is remembered once it is known to be.
+bool KeptDirectory::HoldsSource(std::string_view prefix) {
+  if (!sourcePrefix_.empty() && prefix == sourcePrefix_) return true;
+  if (GivenDirectory(SplitComponents(prefix)) != given_) return false;
+  sourcePrefix_ = prefix;
+  return true;
+}
+
+// Whether a target's directory part differs from the kept one's in case only,
+// so that the target lies beside the source.
+bool KeptDirectory::BesideSource(std::string_view prefix) {
+  if (!targetPrefix_.empty() && prefix == targetPrefix_) return true;
+  const SplitPath split = SplitComponents(prefix);
+  if (GivenDirectory(split) != given_ && !SameComponentsCaseless(SplitComponents(given_), split)) {
+    return false;
+  }
+  targetPrefix_ = prefix;
+  return true;
+}
+
+// The rename of an entry of the kept directory to another spelling beside
+// it; nothing when it must go the long way.
+std::optional<bool> KeptDirectory::Rename(std::string_view sourcePath,
+                                          std::string_view targetPath) {
+  if (!Usable()) return std::nullopt;
+  const auto [begin, end] = LastComponent(sourcePath);
+  const auto [targetBegin, targetEnd] = LastComponent(targetPath);
+  if (begin == end || targetBegin == targetEnd || !HoldsSource(sourcePath.substr(0, begin)) ||
+      !BesideSource(targetPath.substr(0, targetBegin))) {
+    return std::nullopt;
+  }
+  name_.assign(sourcePath.substr(begin, end - begin));
+  newName_.assign(targetPath.substr(targetBegin, targetEnd - targetBegin));
+  if (IsDotName(name_) || IsDotName(newName_)) return std::nullopt;
+  if (name_ == newName_) {
+    struct stat st;
+    if (fstatat(fd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    return std::nullopt;
+  }
+  if (!SameUpperCase(name_, newName_)) return std::nullopt;
+  return ChangeCase(name_, newName_);
+}
+
+std::optional<bool> KeptDirectory::ChangeCase(const std::string& name, const std::string& newName) {
+  if (RenameNoReplaceCall(fd_, name.c_str(), fd_, newName.c_str()) != 0) {
+    if (TakesNoFlags(errno)) Close();
+    return std::nullopt;
+  }
+  const bool renamed = verified_ || Verify(name, newName);
+  if (renamed) Directories().Renamed(resolved_, name, resolved_, newName);
+  return renamed;
+}
+
+// After the first case change in the directory: whether the old spelling is
+// gone and the new one is there. Once seen, a file system that reports a
+// case change as made is taken at its word in this directory.
+bool KeptDirectory::Verify(const std::string& name, const std::string& newName) {
+  struct stat st;
+  if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+    verified_ = fstatat(fd_, newName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return verified_;
+  }
+  // The old spelling still answers: the file system folds case and may have
+  // reported success for a rename it did not make.
+  EntryRef source;
+  source.dir = resolved_;
+  source.name = name;
+  const std::string to = JoinPath(resolved_, newName);
+  return ListsNewSpelling(source, newName) ||
+         (RenameThroughUnusedName(source, to) && ListsNewSpelling(source, newName));
+}
+
+// ---------------------------------------------------------------------------
 // Searches.
 
 int32_t AttributesOf(std::string_view name, const struct stat* st, unsigned char type) {
@@ -427,6 +660,9 @@ MaskCharStep NameCharacters() {
 
 }  // namespace
 
+// The mask that matches every name, whatever it is.
+constexpr std::string_view kEveryName = "*.*";
+
 // The names are all read when the search starts, and the directory is closed
 // again: a scan keeps one search open for each level it is down, and open
 // directories would run out of descriptors in a deep tree. Entries are looked
@@ -434,7 +670,7 @@ MaskCharStep NameCharacters() {
 struct PlatformSearch {
   std::string dir;
   std::vector<RawEntry> entries;
-  std::vector<std::string> upper;
+  std::vector<std::string> upper;  // none for the mask that takes every name
   size_t next = 0;
   std::string upperMask;
   MaskCharStep step = StepSingleByte;
@@ -449,10 +685,13 @@ int32_t DeliverEntry(TSearchRec& rec) {
   while (search.next < search.entries.size()) {
     const size_t index = search.next++;
     const RawEntry& entry = search.entries[index];
-    if (!MaskMatches(search.upperMask, search.upper[index], search.step)) continue;
+    if (!search.upper.empty() && !MaskMatches(search.upperMask, search.upper[index], search.step)) {
+      continue;
+    }
     struct stat st;
-    const bool known = lstat(JoinPath(search.dir, entry.name).c_str(), &st) == 0;
-    if (!known && errno == ENOENT) continue;  // gone since the directory was read
+    const bool lookUp = !rec.KindsOnly || entry.type == DT_UNKNOWN;
+    const bool known = lookUp && lstat(JoinPath(search.dir, entry.name).c_str(), &st) == 0;
+    if (lookUp && !known && errno == ENOENT) continue;  // gone since the directory was read
     const int32_t attr = AttributesOf(entry.name, known ? &st : nullptr, entry.type);
     if ((attr & rec.SkipAttr) != 0) continue;
     rec.FoundTime = known ? DosDateTime(st.st_mtime) : 0;
@@ -490,9 +729,13 @@ int32_t FindFirstEntry(std::string_view pattern, int32_t mask, TSearchRec& rec) 
   closedir(stream);
   if (!complete) return readError;
   search->dir = dir;
-  const Listing& listing = Directories().Store(dir, search->entries);
-  search->upper = listing.upper;
   search->upperMask = LocaleUpperCase(namePart);
+  if (search->upperMask != kEveryName) {
+    search->upper.reserve(search->entries.size());
+    for (const RawEntry& entry : search->entries) {
+      search->upper.push_back(LocaleUpperCase(entry.name));
+    }
+  }
   search->step = NameCharacters();
   rec.Search = search.release();
   if (const int32_t code = DeliverEntry(rec); code != 0) {
@@ -522,9 +765,10 @@ bool IsExistingFile(std::string_view path) {
   return !text.empty() && stat(text.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool RenamePath(std::string_view sourcePath, std::string_view targetPath) {
-  EntryRef source;
-  if (!ResolveEntry(sourcePath, source)) return false;
+namespace {
+
+// The rename the long way: both paths resolved afresh, every case looked at.
+bool RenameResolved(const EntryRef& source, std::string_view targetPath) {
   SplitPath targetSplit = SplitComponents(targetPath);
   if (targetSplit.components.empty()) return false;
   const std::string newName = targetSplit.components.back();
@@ -540,6 +784,7 @@ bool RenamePath(std::string_view sourcePath, std::string_view targetPath) {
   }
   const bool sameDir = targetDir == source.dir;
   if (sameDir && source.name == newName) return true;
+  if (!sameDir) Kept().Drop();  // a move may change how other paths resolve
 
   const std::string from = source.Path();
   const std::string to = JoinPath(targetDir, newName);
@@ -573,6 +818,18 @@ bool RenamePath(std::string_view sourcePath, std::string_view targetPath) {
   return renamed;
 }
 
+}  // namespace
+
+bool RenamePath(std::string_view sourcePath, std::string_view targetPath) {
+  if (const std::optional<bool> done = Kept().Rename(sourcePath, targetPath)) return *done;
+  EntryRef source;
+  if (!ResolveEntry(sourcePath, source)) return false;
+  // Renames in the source's directory leave the resolution of its own path
+  // as it is, so the directory can serve the entries that follow.
+  Kept().Keep(GivenDirectory(source.split), source.dir);
+  return RenameResolved(source, targetPath);
+}
+
 namespace posix {
 
 size_t DirectoryReads() {
@@ -581,6 +838,7 @@ size_t DirectoryReads() {
 
 void ForgetDirectories() {
   Directories().Clear();
+  Kept().Drop();
 }
 
 }  // namespace posix

@@ -111,6 +111,128 @@ TEST(PosixRename, EachDirectoryIsReadOnceAndAgainOnlyWhenASpellingWent) {
   EXPECT_EQ(posix::DirectoryReads(), 3u);
 }
 
+// A search for kinds only tells directories, hidden entries and links apart
+// as a full search does; it only leaves out what needs each entry looked at.
+TEST(PosixSearch, KindsOnlyTellsTheSameKinds) {
+  TempTree tree;
+  tree.Dirs({"sub", ".hidden"});
+  tree.Files({"plain", "sub/inner"});
+  fs::create_directory_symlink("sub", tree.Root() / "link");
+  auto kinds = [&](bool kindsOnly) {
+    Names found;
+    TSearchRec rec;
+    rec.KindsOnly = kindsOnly;
+    for (int32_t code = FindFirstEntry(tree.Text() + "*.*", kFaAnyFile, rec); code == 0;
+         code = FindNextEntry(rec)) {
+      const int32_t kind = rec.FoundAttr & (kFaDirectory | kFaHidden | kFaVolumeId);
+      found.push_back(rec.FoundName + " " + std::to_string(kind));
+      if (kindsOnly && rec.FoundName == "plain") {
+        EXPECT_EQ(rec.FoundSize, 0);
+      }
+    }
+    return Sorted(found);
+  };
+  EXPECT_EQ(kinds(true), kinds(false));
+  EXPECT_EQ(kinds(true).size(), 6u);
+}
+
+std::string Numbered(const std::string& text, int i) {
+  return text + std::to_string(i);
+}
+
+// The entries of one directory are renamed relative to it, kept open: no
+// directory is read, and every entry gets its new name.
+TEST(PosixRename, EntriesOfOneDirectoryNeedNoDirectoryRead) {
+  TempTree tree;
+  Names renamed;
+  for (int i = 0; i < 50; ++i) {
+    tree.Files({Numbered("f", i)});
+    renamed.push_back(Numbered("F", i));
+  }
+  posix::ForgetDirectories();
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_TRUE(RenamePath(tree.Text() + Numbered("f", i), tree.Text() + Numbered("F", i)));
+  }
+  EXPECT_EQ(posix::DirectoryReads(), 0u);
+  EXPECT_EQ(tree.Listing(), Sorted(renamed));
+}
+
+// The kept directory serves only its own entries under their given names;
+// everything else takes the long way and ends as it did before.
+TEST(PosixRename, TheKeptDirectoryServesOnlyItsOwnEntries) {
+  TempTree tree;
+  tree.Dirs({"d", "d2", "e"});
+  tree.Files({"d/a", "d/b", "d/Mixed", "d/c", "d/abc", "d/ABC", "d2/b"});
+  const std::string root = tree.Text();
+  EXPECT_TRUE(RenamePath(root + "d\\a", root + "D\\A"));
+  EXPECT_TRUE(RenamePath(root + "d2\\b", root + "D\\B"));         // into the kept directory
+  EXPECT_FALSE(RenamePath(root + "d//\\b", root + "D/B"));        // B is taken now
+  EXPECT_TRUE(RenamePath(root + "d\\mixed", root + "D\\MIXED"));  // spelled otherwise on disk
+  EXPECT_FALSE(RenamePath(root + "d\\abc", root + "D\\ABC"));
+  EXPECT_FALSE(RenamePath(root + "d\\gone", root + "D\\GONE"));
+  EXPECT_FALSE(RenamePath(root + "d\\..", root + "D\\.."));
+  EXPECT_TRUE(RenamePath(root + "d\\c", root + "e\\C"));
+  EXPECT_TRUE(RenamePath(root + "d\\A", root + "d\\A"));
+  EXPECT_EQ(tree.Listing("d"), (Names{"A", "ABC", "B", "MIXED", "abc", "b"}));
+  EXPECT_EQ(tree.Listing("d2"), Names{});
+  EXPECT_EQ(tree.Listing("e"), Names{"C"});
+  EXPECT_EQ(tree.Content("d/B") + tree.Content("d/b"), "d2/bd/b");
+  EXPECT_EQ(tree.Content("d/MIXED") + tree.Content("d/abc"), "d/Mixedd/abc");
+}
+
+// A move into another directory may give a path an exact spelling that it
+// did not have; the directory kept for that path is then let go.
+TEST(PosixRename, AMoveLetsTheKeptDirectoryGo) {
+  TempTree tree;
+  tree.Dirs({"A/b/a/b"});
+  tree.Files({"A/b/y", "A/b/x", "A/b/a/b/x"});
+  const std::string root = tree.Text();
+  EXPECT_TRUE(RenamePath(root + "a\\b\\y", root + "A\\B\\Y"));  // found without regard to case
+  EXPECT_TRUE(RenamePath(root + "a\\b\\a", root + "a"));        // now root/a/b exists
+  EXPECT_TRUE(RenamePath(root + "a\\b\\x", root + "A\\B\\X"));
+  EXPECT_EQ(tree.Listing("a/b"), Names{"X"});
+  EXPECT_EQ(tree.Listing("A/b"), (Names{"Y", "x"}));
+}
+
+// A directory renamed by the run takes its entries along: they are found
+// under its new spelling by the paths they were collected with.
+TEST(PosixRename, EntriesFollowTheirRenamedDirectory) {
+  TempTree tree;
+  tree.Dirs({"d/sub"});
+  tree.Files({"d/g", "d/sub/f1", "d/sub/f2"});
+  const std::string root = tree.Text();
+  EXPECT_TRUE(RenamePath(root + "d\\sub\\", root + "D\\SUB\\"));
+  EXPECT_TRUE(RenamePath(root + "d\\", root + "D\\"));
+  EXPECT_TRUE(RenamePath(root + "d\\g", root + "D\\G"));
+  EXPECT_TRUE(RenamePath(root + "d\\sub\\f1", root + "D\\SUB\\F1"));
+  EXPECT_TRUE(RenamePath(root + "d\\sub\\f2", root + "D\\SUB\\F2"));
+  EXPECT_TRUE(RenamePath(root + "d\\sub", root + "D\\SUB"));
+  EXPECT_EQ(tree.Listing(), Names{"D"});
+  EXPECT_EQ(tree.Listing("D"), (Names{"G", "SUB"}));
+  EXPECT_EQ(tree.Listing("D/SUB"), (Names{"F1", "F2"}));
+}
+
+// Names stored in another letter case than on disk are each looked up in the
+// directory's listing, read once and kept up to date with the renames.
+TEST(PosixRename, CaselessLookupsReadABigDirectoryOnce) {
+  TempTree tree;
+  tree.Dirs({"d"});
+  Names renamed;
+  for (int i = 0; i < 2000; ++i) {
+    tree.Files({Numbered("d/Name", i)});
+    renamed.push_back(Numbered("NAME", i));
+  }
+  const std::string dir = tree.Text() + "d\\";
+  posix::ForgetDirectories();
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 2000; ++i) {
+      ASSERT_TRUE(RenamePath(dir + Numbered("name", i), dir + Numbered("NAME", i))) << i;
+    }
+  }
+  EXPECT_EQ(posix::DirectoryReads(), 1u);
+  EXPECT_EQ(tree.Listing("d"), Sorted(renamed));
+}
+
 // A fresh FAT image mounted through fusefat for each test: a file system that
 // folds case and takes no rename flags. Afterwards fsck.fat must find it sound.
 class FatRename : public ::testing::Test {

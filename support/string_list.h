@@ -53,7 +53,7 @@ class TStringList : public TStrings {
     void* object = nullptr;
   };
   void GrowRoom();
-  void SortRange(int32_t left, int32_t right);
+  bool SortQuickly();
 
   Entry* entries_ = nullptr;
   int32_t entryCount_ = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -266,6 +267,45 @@ TEST(SortCaseless, NestingStaysShallowOnAdversarialInput) {
   int deepest = 0;
   LeftRecursiveSort(numbers, 0, size - 1, std::ref(adversary), 1, deepest);
   EXPECT_GT(deepest, size / 4);
+}
+
+// The list's own comparison, made through Collate for every pair as in a
+// class of its own.
+class CollatedList : public TStringList {
+ public:
+  int Collate(std::string_view a, std::string_view b) const override {
+    return TStringList::Collate(a, b);
+  }
+};
+
+// Long lists of plain text are sorted with quick comparisons: every entry must
+// land where comparing through Collate puts it, also among entries that
+// compare equal (the same path in other letter case) and beside entries that
+// the quick comparison leaves to Collate.
+TEST(SortCaseless, QuickComparisonsPlaceEveryEntryWhereCollateDoes) {
+  const std::string pieces[] = {"i386", "I386", "\\",    "sys",         "SYS",  "Sys", ".", "_",
+                                "-",    "0",    "9",     "~",           " ",    "l",   "4", "a",
+                                "B",    "z",    "co-op", "caf\xC3\xA9", "\xFF", "\x01"};
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 2; ++round) {
+    Lines entries(40000);
+    for (std::string& entry : entries) {
+      for (size_t n = 1 + random() % 4; n > 0; --n) {
+        const std::string& piece = pieces[random() % std::size(pieces)];
+        const bool plain = std::all_of(piece.begin(), piece.end(), [](char c) {
+          return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x80;
+        });
+        if (plain || round == 1) entry += piece;  // the first round all plain text
+      }
+    }
+    TStringList quick;
+    CollatedList collated;
+    Fill(quick, entries);
+    Fill(collated, entries);
+    quick.SortCaseless();
+    collated.SortCaseless();
+    ASSERT_EQ(Entries(quick), Entries(collated)) << "round " << round;
+  }
 }
 
 }  // namespace

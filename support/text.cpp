@@ -1,5 +1,6 @@
 #include "support/text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -167,7 +168,7 @@ int LastSeparatorIndex(std::string_view separators, std::string_view text) {
   while (i > 0) {
     const size_t offset = static_cast<size_t>(i - 1);
     const char c = text[offset];
-    if (c != '\0' && separators.find(c) != std::string_view::npos) {
+    if (c != '\0' && std::find(separators.begin(), separators.end(), c) != separators.end()) {
       if (ByteKindAt(text, offset) != ByteKind::Trail) return static_cast<int>(i);
       // Second byte of a double-byte character: skip the whole character.
       i -= 2;

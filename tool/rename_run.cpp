@@ -64,10 +64,12 @@ void CollectFiles(RenameLists& lists, const std::string& configPath) {
 
 // Prints the path before its rename is tried, so that on a console it is
 // visible while the rename runs, then marks the line when the rename failed.
-void RenameAndReport(const std::string& outDir, const std::string& stored, std::string_view shown) {
+// source is room for the full path, kept from one call to the next.
+void RenameAndReport(const std::string& outDir, const std::string& stored, std::string_view shown,
+                     std::string& source) {
   WriteText(shown);
   FlushOutput();
-  std::string source = outDir + stored;
+  source.assign(outDir).append(stored);
   bool renamed = RenamePath(source, LocaleUpperCase(source));
   WriteLine(renamed ? std::string_view() : kFailure);
 }
@@ -83,15 +85,16 @@ void RunRename(const std::string& outDir, const std::string& configPath) {
   dirList.SortCaseless();
   fileList.SortCaseless();
 
+  std::string source;
   WriteLine("Processing Directories.");
   for (int32_t i = dirList.Count() - 1; i >= 0; --i) {
-    RenameAndReport(outDir, dirList[i], DropTrailingBackslash(dirList[i]));
+    RenameAndReport(outDir, dirList[i], DropTrailingBackslash(dirList[i]), source);
   }
   WriteLine("");
   WriteLine("Processing Files.");
   const int32_t fileCount = fileList.Count();
   for (int32_t i = 0; i < fileCount; ++i) {
-    RenameAndReport(outDir, fileList[i], FileNamePart(fileList[i]));
+    RenameAndReport(outDir, fileList[i], FileNamePart(fileList[i]), source);
   }
   WriteLine("");
   WriteLine("Done.");

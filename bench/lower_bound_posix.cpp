@@ -1,0 +1,115 @@
+// The lower bound of the benchmark: renames the entries that DAZI renames in a
+// build-output tree to upper case, children before parents, and does nothing
+// else (no sorting, no output, no lookups without regard to case). Each
+// directory is read once and every rename is made relative to an open
+// directory.
+//
+//     dazi_lower_bound OUTDIR
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Upper(const char* name) {
+  std::string upper(name);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+void RenameUpper(int dirFd, const char* name) {
+  const std::string upper = Upper(name);
+  if (upper != name) renameat(dirFd, name, dirFd, upper.c_str());
+}
+
+struct Entry {
+  std::string name;
+  bool isDirectory;
+};
+
+std::vector<Entry> ReadEntries(int dirFd) {
+  std::vector<Entry> entries;
+  DIR* dir = fdopendir(dup(dirFd));
+  if (dir == nullptr) return entries;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    bool isDirectory = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN) {
+      struct stat st;
+      isDirectory =
+          fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    }
+    entries.push_back({name, isDirectory});
+  }
+  closedir(dir);
+  return entries;
+}
+
+// Every entry below the directory, each after its own contents.
+void RenameContents(int dirFd) {
+  for (const Entry& entry : ReadEntries(dirFd)) {
+    if (entry.isDirectory) {
+      const int sub = openat(dirFd, entry.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+      if (sub >= 0) {
+        RenameContents(sub);
+        close(sub);
+      }
+    }
+    RenameUpper(dirFd, entry.name.c_str());
+  }
+}
+
+// The named entries and the matches of the masks, directly in the directory.
+void RenameSelected(int dirFd, std::vector<const char*> names, std::vector<const char*> masks) {
+  for (const char* name : names) RenameUpper(dirFd, name);
+  if (masks.empty()) return;
+  for (const Entry& entry : ReadEntries(dirFd)) {
+    for (const char* mask : masks) {
+      if (fnmatch(mask, entry.name.c_str(), FNM_CASEFOLD) == 0) {
+        RenameUpper(dirFd, entry.name.c_str());
+        break;
+      }
+    }
+  }
+}
+
+int OpenDirectory(int dirFd, const char* name) {
+  return openat(dirFd, name, O_RDONLY | O_DIRECTORY);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+    return 2;
+  }
+  const int root = open(argv[1], O_RDONLY | O_DIRECTORY);
+  const int i386 = OpenDirectory(root, "i386");
+  const int system32 = OpenDirectory(i386, "system32");
+  const int drivers = OpenDirectory(system32, "drivers");
+  if (root < 0 || i386 < 0 || system32 < 0 || drivers < 0) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  RenameContents(drivers);
+  RenameUpper(system32, "drivers");
+  RenameSelected(
+      system32,
+      {"biosinfo.inf", "bootvid.dll", "kdcom.dll", "ntkrnlmp.exe", "ntoskrnl.exe", "setupreg.hiv"},
+      {"*.sif", "*.nls", "*.fon", "hal*.dll"});
+  RenameUpper(i386, "system32");
+  RenameSelected(i386, {"bootfix.bin", "ntdetect.com", "setupldr.bin", "spcmdcon.sys"}, {"*.sif"});
+  RenameUpper(root, "i386");
+  RenameSelected(root, {"bootsect.bin", "bootfont.bin", "programs"}, {"win*"});
+  return 0;
+}

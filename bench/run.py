@@ -1,0 +1,185 @@
+#!/usr/bin/env python3
+"""Times DAZI against the lower bound and the peers on generated trees.
+
+    run.py --dazi PATH --lower-bound PATH [--runs R] [--per-dir K] [--work DIR] N [N ...]
+
+For each N a tree is made once (make_tree.py); every command then runs on a
+fresh copy of it (cp -a, not timed), the commands taking turns within each
+round. Wall time is measured here, peak RSS by /usr/bin/time (for find, the
+largest of find and its children). Prints a Markdown table per N and the
+target checks.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+DRIVERS = "i386/system32/drivers"
+
+
+class Command:
+    def __init__(self, name, argv, stdout=None, peer=False):
+        self.name = name
+        self.argv = argv  # callable: copy path -> argument list
+        self.stdout = stdout  # None: /dev/null; else a path
+        self.peer = peer
+        self.dazi = name.startswith("DAZI")
+        self.times = []
+        self.rss = []
+
+
+def commands(args, work):
+    dazi = work / "bin" / "dazi"
+    shutil.copy2(args.dazi, dazi)  # no configuration file beside this copy
+    result = [
+        Command("DAZI, stdout to a file", lambda t: [str(dazi), str(t)], work / "dazi.out"),
+        Command("DAZI, stdout to /dev/null", lambda t: [str(dazi), str(t)]),
+        Command("lower bound", lambda t: [args.lower_bound, str(t)]),
+    ]
+    if shutil.which("convmv"):
+        result.append(Command("convmv --upper -r --notest",
+                              lambda t: ["convmv", "--upper", "-r", "--notest", str(t / DRIVERS)],
+                              peer=True))
+    if shutil.which("rename") and shutil.which("find"):
+        result.append(Command("find -depth -execdir rename",
+                              lambda t: ["find", str(t / DRIVERS), "-depth", "-execdir",
+                                         "rename", "y/a-z/A-Z/", "{}", "+"], peer=True))
+    return result
+
+
+def run_once(argv, stdout_path, env, work):
+    """Wall time and peak RSS of one command. /usr/bin/time starts it, so that
+    the peak is the command's own and not that of this Python process, which
+    Linux would carry over into a forked child."""
+    measured = work / "time.txt"
+    out = open(stdout_path, "wb") if stdout_path else open(os.devnull, "wb")
+    start = time.perf_counter()
+    code = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", str(measured), *argv],
+                           stdout=out, stderr=subprocess.DEVNULL, env=env)
+    elapsed = time.perf_counter() - start
+    out.close()
+    if code != 0:
+        sys.exit(f"{argv[0]} ended with {code}")
+    return elapsed, int(measured.read_text().split()[-1]) * 1024
+
+
+def listing(root):
+    return sorted(str(p.relative_to(root)) for p in root.rglob("*"))
+
+
+def remove(path):
+    subprocess.run(["rm", "-rf", str(path)], check=True)
+
+
+def fresh_copy(tree, target):
+    remove(target)
+    subprocess.run(["cp", "-a", str(tree), str(target)], check=True)
+
+
+def bench_size(args, work, count, env):
+    tree = work / f"tree-{count}"
+    remove(tree)
+    made = subprocess.run([sys.executable, str(HERE / "make_tree.py"), str(tree), str(count),
+                           str(args.per_dir)], check=True, capture_output=True, text=True)
+    entries, path_bytes = (int(v) for v in made.stdout.split())
+    cmds = commands(args, work)
+    copy = work / "copy"
+    check = {}
+    for round_ in range(args.runs):
+        turn = cmds[round_ % len(cmds):] + cmds[:round_ % len(cmds)]
+        for cmd in turn:
+            fresh_copy(tree, copy)
+            elapsed, rss = run_once(cmd.argv(copy), cmd.stdout, env, work)
+            cmd.times.append(elapsed)
+            cmd.rss.append(rss)
+            if round_ == 0 and not cmd.peer and cmd.name != "DAZI, stdout to /dev/null":
+                check[cmd.name] = listing(copy)
+    remove(copy)
+    remove(tree)
+    names = list(check)
+    if check[names[0]] != check[names[1]]:
+        sys.exit(f"N={count}: DAZI and the lower bound left different trees")
+    return entries, path_bytes, cmds
+
+
+def baseline_rss(args, work, env):
+    """Peak RSS of DAZI on a tree of the fixed entries only."""
+    tree = work / "tree-0"
+    remove(tree)
+    subprocess.run([sys.executable, str(HERE / "make_tree.py"), str(tree), "0"], check=True,
+                   capture_output=True)
+    _, rss = run_once([str(work / "bin" / "dazi"), str(tree)], None, env, work)
+    remove(tree)
+    return rss
+
+
+def report(count, entries, path_bytes, cmds, base_rss):
+    median = {c.name: statistics.median(c.times) for c in cmds}
+    lower = median["lower bound"]
+    dazi = median["DAZI, stdout to a file"]
+    print(f"\n### N = {count:,} ({entries:,} entries, {path_bytes:,} bytes of paths, "
+          f"{len(cmds[0].times)} runs each)\n")
+    print("| command | median s | µs / entry | × lower bound | DAZI (file) × this "
+          "| peak RSS MiB | peak RSS bytes / entry | beyond paths and start-up |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
+    for c in cmds:
+        m = median[c.name]
+        rss = max(c.rss)
+        beyond = f"{(rss - base_rss - path_bytes) / entries:.0f}" if c.dazi else "–"
+        print(f"| {c.name} | {m:.3f} | {m / entries * 1e6:.2f} | {m / lower:.2f} "
+              f"| {dazi / m:.2f} | {rss / 2**20:.1f} | {rss / entries:.0f} | {beyond} |")
+    return {"entries": entries, "dazi": dazi, "lower": lower,
+            "rss": (max(cmds[0].rss) - base_rss - path_bytes) / entries}
+
+
+def targets(results):
+    print("\n### Targets\n")
+    if 100000 in results:
+        r = results[100000]
+        ratio = r["dazi"] / r["lower"]
+        print(f"- DAZI / lower bound at N=100,000: {ratio:.2f} (target ≤ 1.25): "
+              f"{'met' if ratio <= 1.25 else 'NOT met'}")
+    if 10000 in results and 1000000 in results:
+        small = results[10000]["dazi"] / results[10000]["entries"]
+        big = results[1000000]["dazi"] / results[1000000]["entries"]
+        print(f"- time per entry at N=1,000,000 / at N=10,000: {big / small:.2f} (target ≤ 1.2): "
+              f"{'met' if big / small <= 1.2 else 'NOT met'}")
+    worst = max(r["rss"] for r in results.values())
+    print(f"- peak RSS per entry beyond the paths, largest N: "
+          f"{results[max(results)]['rss']:.0f} bytes, worst {worst:.0f} (target ≤ 250): "
+          f"{'met' if worst <= 250 else 'NOT met'}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dazi", required=True)
+    parser.add_argument("--lower-bound", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--per-dir", type=int, default=1000)
+    parser.add_argument("--work", default="/tmp/dazi-bench")
+    parser.add_argument("sizes", nargs="*", type=int, default=[10000, 100000])
+    args = parser.parse_args()
+    work = Path(args.work)
+    (work / "bin").mkdir(parents=True, exist_ok=True)
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    commands(args, work)  # places the copy of DAZI
+    base = baseline_rss(args, work, env)
+    print(f"{os.cpu_count()} cores; LC_ALL=C.UTF-8; DAZI's peak RSS on the fixed entries "
+          f"alone (start-up): {base / 2**20:.1f} MiB")
+    results = {}
+    for count in args.sizes:
+        entries, path_bytes, cmds = bench_size(args, work, count, env)
+        results[count] = report(count, entries, path_bytes, cmds, base)
+        sys.stdout.flush()
+    targets(results)
+    remove(work)
+
+
+if __name__ == "__main__":
+    main()
