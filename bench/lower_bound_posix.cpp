@@ -2,7 +2,9 @@
 // build-output tree to upper case, children before parents, and does nothing
 // else (no sorting, no output, no lookups without regard to case). Each
 // directory is read once and every rename is made relative to an open
-// directory.
+// directory. Like DAZI's, each rename refuses to replace an entry that
+// already has the new name (RENAME_NOREPLACE): a rename that may destroy a
+// file is not the same work.
 //
 //     dazi_lower_bound OUTDIR
 #include <dirent.h>
@@ -11,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdio>  // renameat2, RENAME_NOREPLACE
 #include <string>
 #include <vector>
 
@@ -27,7 +29,7 @@ std::string Upper(const char* name) {
 
 void RenameUpper(int dirFd, const char* name) {
   const std::string upper = Upper(name);
-  if (upper != name) renameat(dirFd, name, dirFd, upper.c_str());
+  if (upper != name) renameat2(dirFd, name, dirFd, upper.c_str(), RENAME_NOREPLACE);
 }
 
 struct Entry {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times DAZI against the lower bound and the peers on generated trees.
 
-    run.py --dazi PATH --lower-bound PATH [--runs R] [--per-dir K] [--work DIR] N [N ...]
+    run.py --dazi PATH --lower-bound PATH [--runs R] [--per-dir K] [--work DIR]
+           [--before PATH] [--peers-up-to N] N [N ...]
 
 For each N a tree is made once (make_tree.py); every command then runs on a
 fresh copy of it (cp -a, not timed), the commands taking turns within each
@@ -34,7 +35,7 @@ class Command:
         self.rss = []
 
 
-def commands(args, work):
+def commands(args, work, count=0):
     dazi = work / "bin" / "dazi"
     shutil.copy2(args.dazi, dazi)  # no configuration file beside this copy
     result = [
@@ -42,6 +43,14 @@ def commands(args, work):
         Command("DAZI, stdout to /dev/null", lambda t: [str(dazi), str(t)]),
         Command("lower bound", lambda t: [args.lower_bound, str(t)]),
     ]
+    if count > args.peers_up_to:
+        return result
+    if args.before:
+        before = work / "before" / "dazi"
+        before.parent.mkdir(exist_ok=True)
+        shutil.copy2(args.before, before)
+        result.append(Command("DAZI before, stdout to a file", lambda t: [str(before), str(t)],
+                              work / "before.out", peer=True))
     if shutil.which("convmv"):
         result.append(Command("convmv --upper -r --notest",
                               lambda t: ["convmv", "--upper", "-r", "--notest", str(t / DRIVERS)],
@@ -80,6 +89,9 @@ def remove(path):
 def fresh_copy(tree, target):
     remove(target)
     subprocess.run(["cp", "-a", str(tree), str(target)], check=True)
+    # The copy's inodes and directories reach the disk before the timed run,
+    # so that their writing-back does not land in it.
+    subprocess.run(["sync"], check=True)
 
 
 def bench_size(args, work, count, env):
@@ -88,7 +100,7 @@ def bench_size(args, work, count, env):
     made = subprocess.run([sys.executable, str(HERE / "make_tree.py"), str(tree), str(count),
                            str(args.per_dir)], check=True, capture_output=True, text=True)
     entries, path_bytes = (int(v) for v in made.stdout.split())
-    cmds = commands(args, work)
+    cmds = commands(args, work, count)
     copy = work / "copy"
     check = {}
     for round_ in range(args.runs):
@@ -163,6 +175,10 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--per-dir", type=int, default=1000)
     parser.add_argument("--work", default="/tmp/dazi-bench")
+    parser.add_argument("--before", help="another DAZI program to time beside (an older build)")
+    parser.add_argument("--peers-up-to", type=int, default=100000,
+                        help="time the peers and --before only on trees of at most this N "
+                             "(the peers take minutes on a million entries)")
     parser.add_argument("sizes", nargs="*", type=int, default=[10000, 100000])
     args = parser.parse_args()
     work = Path(args.work)

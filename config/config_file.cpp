@@ -31,7 +31,7 @@ void ReadSectionLines(const TStringList& configLines, std::string_view header,
   bool inSection = false;
   const int32_t count = configLines.Count();
   for (int32_t i = 0; i < count; ++i) {
-    const std::string& line = configLines[i];
+    const std::string_view line = configLines[i];
     std::string t = TrimBlanks(line);
     if (LocalePos(header, AsciiUpperCase(t)) == 1) {
       inSection = true;

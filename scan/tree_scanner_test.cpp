@@ -22,8 +22,8 @@ Scanned Scan(const TempTree& tree, const std::string& subDir, const std::string&
   TStringList dirList, fileList;
   ScanTree(dirList, fileList, tree.Text(), subDir, mask, filesOnly, recurse);
   Scanned scanned;
-  for (int32_t i = 0; i < dirList.Count(); ++i) scanned.dirs.push_back(dirList[i]);
-  for (int32_t i = 0; i < fileList.Count(); ++i) scanned.files.push_back(fileList[i]);
+  for (int32_t i = 0; i < dirList.Count(); ++i) scanned.dirs.push_back(dirList.ItemAt(i));
+  for (int32_t i = 0; i < fileList.Count(); ++i) scanned.files.push_back(fileList.ItemAt(i));
   return scanned;
 }
 

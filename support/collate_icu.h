@@ -4,10 +4,10 @@
 
 #include <unicode/ucol.h>
 
-#include <array>
-#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "support/collate.h"
 
 namespace dazi {
 
@@ -30,13 +30,15 @@ class IcuCollation {
   int Compare(std::string_view a, std::string_view b) const;
 
   // Whether QuickCompare can compare the text: texts in UTF-8 (or ASCII) of
-  // printable ASCII characters that the collator weighs alone, each with a
-  // single collation element that has a primary weight and the secondary
-  // weight of the letters, and none of them part of a contraction.
+  // printable ASCII characters that the collator weighs one at a time, each
+  // with a primary weight and the secondary weights of a letter, and none of
+  // them part of a contraction of such characters.
   bool QuickComparable(std::string_view text) const;
   // Compare for two such texts: their characters' ranks by primary weight,
   // compared one by one, the shorter text first when one begins the other.
   int QuickCompare(std::string_view a, std::string_view b) const;
+  // The weights behind both; null when no character is plain.
+  const QuickCollation* Quick() const;
 
   // Whether the sign order could be added to the locale's own rules.
   bool Tailored() const { return tailored_; }
@@ -45,7 +47,7 @@ class IcuCollation {
   void RankPlainCharacters() const;
 
   UCollator* collator_ = nullptr;
-  mutable std::array<uint8_t, 256> rank_{};  // 0: not comparable quickly
+  mutable QuickCollation quick_;
   mutable bool ranked_ = false;
   bool tailored_ = false;
   std::string charset_;  // empty for UTF-8

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -163,36 +164,35 @@ bool IsPrintableAscii(UChar32 c) {
   return c >= 0x20 && c <= 0x7E;
 }
 
-// The printable ASCII characters that expand to more than one collation
-// element or take part in a contraction (or prefix rule) made of printable
-// ASCII characters alone; all of them when the collator does not tell. A
-// contraction with any other character never occurs in a text of them.
-std::array<bool, 128> TangledCharacters(const UCollator* collator) {
-  std::array<bool, 128> tangled{};
+// The printable ASCII characters that take part in a contraction (or prefix
+// rule) of printable ASCII characters alone; all of them when the collator
+// does not tell. The root collation has none, so only the locale's own rules
+// can make one (Czech ch, Danish aa), and those are what the collator lists as
+// tailored. A contraction with any other character never occurs in a text of
+// them. A character that expands shows in its weights (see WeightsOf).
+std::array<bool, 128> JoinedCharacters(const UCollator* collator) {
+  std::array<bool, 128> joined{};
   UErrorCode status = U_ZERO_ERROR;
-  USet* contractions = uset_openEmpty();
-  USet* expansions = uset_openEmpty();
-  ucol_getContractionsAndExpansions(collator, contractions, expansions, true, &status);
-  for (UChar32 c = 0; c < 128; ++c) tangled[c] = U_FAILURE(status) || uset_contains(expansions, c);
-  const int32_t items = U_SUCCESS(status) ? uset_getItemCount(contractions) : 0;
+  USet* tailored = ucol_getTailoredSet(collator, &status);
+  const int32_t items = U_SUCCESS(status) ? uset_getItemCount(tailored) : 0;
+  if (U_FAILURE(status)) joined.fill(true);
   for (int32_t i = 0; i < items; ++i) {
     UChar32 start = 0, end = -1;
     UChar text[256];
     status = U_ZERO_ERROR;
-    const int32_t length = uset_getItem(contractions, i, &start, &end, text, 256, &status);
-    if (U_FAILURE(status)) tangled.fill(true);
-    for (UChar32 c = start; c <= end && c < 128; ++c) tangled[c] = true;
-    if (!std::all_of(text, text + length, IsPrintableAscii)) continue;
-    for (int32_t k = 0; k < length; ++k) tangled[text[k]] = true;
+    const int32_t length = uset_getItem(tailored, i, &start, &end, text, 256, &status);
+    if (U_FAILURE(status)) joined.fill(true);
+    if (length < 2 || !std::all_of(text, text + length, IsPrintableAscii)) continue;
+    for (int32_t k = 0; k < length; ++k) joined[text[k]] = true;
   }
-  uset_close(contractions);
-  uset_close(expansions);
-  return tangled;
+  uset_close(tailored);
+  return joined;
 }
 
 // The primary and the secondary part of the sort key of one character (at
 // secondary strength: primary bytes, 01, secondary bytes, 00); false when the
-// key is not of that form.
+// key is not of that form. A character of several collation elements has one
+// secondary weight for each, so its secondary part differs from a letter's.
 bool WeightsOf(const UCollator* collator, UChar c, std::string& primary, std::string& secondary) {
   uint8_t key[64];
   const int32_t length = ucol_getSortKey(collator, &c, 1, key, sizeof key);
@@ -264,12 +264,12 @@ IcuCollation::IcuCollation(const std::string& locale, const std::string& charset
 void IcuCollation::RankPlainCharacters() const {
   ranked_ = true;
   if (collator_ == nullptr || !charset_.empty()) return;
-  const std::array<bool, 128> tangled = TangledCharacters(collator_);
+  const std::array<bool, 128> joined = JoinedCharacters(collator_);
   std::string primary, secondary, letters;
   if (!WeightsOf(collator_, u'a', primary, letters)) return;
   std::vector<std::pair<std::string, char>> plain;
   for (char c = ' '; c <= '~'; ++c) {
-    if (!tangled[static_cast<unsigned char>(c)] &&
+    if (!joined[static_cast<unsigned char>(c)] &&
         WeightsOf(collator_, static_cast<UChar>(c), primary, secondary) && secondary == letters) {
       plain.emplace_back(primary, c);
     }
@@ -278,13 +278,13 @@ void IcuCollation::RankPlainCharacters() const {
   uint8_t rank = 0;
   for (size_t i = 0; i < plain.size(); ++i) {
     if (i == 0 || plain[i].first != plain[i - 1].first) ++rank;
-    rank_[static_cast<unsigned char>(plain[i].second)] = rank;
+    quick_.weight[static_cast<unsigned char>(plain[i].second)] = rank;
   }
   for (const auto& [unused, x] : plain) {
     for (const auto& [alsoUnused, y] : plain) {
       const UChar first = static_cast<UChar>(x), second = static_cast<UChar>(y);
       if (Sign(ucol_strcoll(collator_, &first, 1, &second, 1)) != QuickCompare({&x, 1}, {&y, 1})) {
-        rank_.fill(0);
+        quick_.weight.fill(0);
         return;
       }
     }
@@ -293,31 +293,20 @@ void IcuCollation::RankPlainCharacters() const {
 
 // The ranks are made when they are first asked for: the tool's short lists
 // do without them.
-bool IcuCollation::QuickComparable(std::string_view text) const {
+const QuickCollation* IcuCollation::Quick() const {
   if (!ranked_) RankPlainCharacters();
-  for (char c : text) {
-    if (rank_[static_cast<unsigned char>(c)] == 0) return false;
-  }
-  return true;
+  const bool any = std::any_of(quick_.weight.begin(), quick_.weight.end(),
+                               [](uint8_t weight) { return weight != 0; });
+  return any ? &quick_ : nullptr;
 }
 
-// Bytes that are equal weigh the same, so only differing ones are looked up;
-// the common beginning is passed over eight bytes at a time.
+bool IcuCollation::QuickComparable(std::string_view text) const {
+  if (!ranked_) RankPlainCharacters();
+  return quick_.Takes(text);
+}
+
 int IcuCollation::QuickCompare(std::string_view a, std::string_view b) const {
-  const size_t common = a.size() < b.size() ? a.size() : b.size();
-  size_t i = 0;
-  for (uint64_t x, y; i + 8 <= common; i += 8) {
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) break;
-  }
-  for (; i < common; ++i) {
-    if (a[i] == b[i]) continue;
-    const int x = rank_[static_cast<unsigned char>(a[i])];
-    const int y = rank_[static_cast<unsigned char>(b[i])];
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return Sign(static_cast<int>(a.size() > b.size()) - static_cast<int>(a.size() < b.size()));
+  return quick_.Compare(a, b);
 }
 
 IcuCollation::~IcuCollation() {
@@ -360,12 +349,8 @@ int LocaleCompareCaseless(std::string_view a, std::string_view b) {
   return UserCollation().Compare(a, b);
 }
 
-bool LocaleQuickComparable(std::string_view text) {
-  return UserCollation().QuickComparable(text);
-}
-
-int LocaleCompareQuick(std::string_view a, std::string_view b) {
-  return UserCollation().QuickCompare(a, b);
+const QuickCollation* LocaleQuickCollation() {
+  return UserCollation().Quick();
 }
 
 }  // namespace dazi

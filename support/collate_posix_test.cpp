@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <unicode/ucol.h>
+#include <unicode/uset.h>
 
+#include <algorithm>
 #include <cctype>
 #include <random>
 #include <string>
@@ -105,6 +108,30 @@ TEST(IcuCollation, QuickComparisonsAgreeWithTheCollator) {
     }
     EXPECT_GT(compared, 2000) << locale;
   }
+}
+
+// The quick comparison learns joined letters from the locale's own rules
+// alone, which holds while the root collation joins and expands no printable
+// ASCII character.
+TEST(IcuCollation, TheRootCollationWeighsPlainCharactersOneByOne) {
+  UErrorCode status = U_ZERO_ERROR;
+  UCollator* root = ucol_open("root", &status);
+  USet* contractions = uset_openEmpty();
+  USet* expansions = uset_openEmpty();
+  ucol_getContractionsAndExpansions(root, contractions, expansions, true, &status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  for (UChar32 c = 0x20; c < 0x7F; ++c) EXPECT_FALSE(uset_contains(expansions, c)) << c;
+  for (int32_t i = 0; i < uset_getItemCount(contractions); ++i) {
+    UChar32 start, end;
+    UChar text[256];
+    const int32_t length = uset_getItem(contractions, i, &start, &end, text, 256, &status);
+    EXPECT_FALSE(length > 0 &&
+                 std::all_of(text, text + length, [](UChar c) { return c >= 0x20 && c < 0x7F; }))
+        << i;
+  }
+  uset_close(contractions);
+  uset_close(expansions);
+  ucol_close(root);
 }
 
 TEST(IcuCollation, JoinedLettersAndOtherCharactersAreLeftToTheCollator) {

@@ -19,12 +19,8 @@ int LocaleCompareCaseless(std::string_view a, std::string_view b) {
 }
 
 // Every comparison goes to the platform.
-bool LocaleQuickComparable(std::string_view) {
-  return false;
-}
-
-int LocaleCompareQuick(std::string_view a, std::string_view b) {
-  return LocaleCompareCaseless(a, b);
+const QuickCollation* LocaleQuickCollation() {
+  return nullptr;
 }
 
 }  // namespace dazi

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -44,6 +45,17 @@ char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The number of ASCII bytes at the start of a text.
+size_t AsciiBeginning(std::string_view text) {
+  size_t i = 0;
+  for (uint64_t word; i + 8 <= text.size(); i += 8) {
+    std::memcpy(&word, text.data() + i, 8);
+    if ((word & 0x8080808080808080u) != 0) break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
+}
+
 }  // namespace
 
 void InitTextLocale() {
@@ -62,21 +74,16 @@ void InitTextLocale() {
 
 std::string LocaleUpperCase(std::string_view text) {
   std::string result(text);
-  bool ascii = true;
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
-  }
-  if (ascii) {
-    for (char& c : result) c = AsciiUpper(c);
-    return result;
-  }
+  const size_t ascii = AsciiBeginning(text);
+  for (size_t i = 0; i < ascii; ++i) result[i] = AsciiUpper(result[i]);
+  if (ascii == result.size()) return result;
 
   // Non-ASCII characters take the locale's mapping where their encoded length
   // stays. In a double-byte character set a character of two bytes is kept
   // whole: changing it would change its trail byte.
   const bool doubleByte = IsDoubleByteCodeset();
   const char* bytes = text.data();
-  size_t i = 0;
+  size_t i = ascii;
   while (i < text.size()) {
     unsigned char byte = static_cast<unsigned char>(bytes[i]);
     if (byte < 0x80) {

@@ -1,6 +1,9 @@
 #include "support/string_list.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <typeinfo>
@@ -17,13 +20,11 @@
 
 namespace dazi {
 
-namespace {
+void* (*ResizeListStorage)(void* block, size_t size) = std::realloc;
 
-[[noreturn]] void RaiseIndexError(int32_t index) {
+void TStringList::RaiseIndexError(int32_t index) {
   Raise(EStringListError(FillTemplate(LoadMessage(DAZI_ID_LIST_INDEX), {std::to_string(index)})));
 }
-
-}  // namespace
 
 void TStrings::ReplaceWithLines(std::string_view text) {
   Clear();
@@ -50,31 +51,30 @@ void TStrings::LoadFromTextFile(const std::string& path) {
 }
 
 TStringList::~TStringList() {
-  delete[] entries_;
+  std::free(entries_);
+  std::free(text_);
 }
 
 std::string TStringList::ItemAt(int32_t index) const {
-  return (*this)[index];
-}
-
-const std::string& TStringList::operator[](int32_t index) const {
-  if (index < 0 || index >= entryCount_) RaiseIndexError(index);
-  return entries_[index].text;
+  return std::string((*this)[index]);
 }
 
 // Resizes the storage, keeping the entries in use. A room below the number of
 // entries would lose strings, so it is raised to that number. When the new
-// storage cannot be had, std::bad_alloc leaves the list as it was.
+// storage cannot be had, std::bad_alloc leaves the list as it was. Entries
+// are plain values, so the storage grows in place where the system can
+// extend it, without copying them or touching the room it adds.
 void TStringList::SetEntryRoom(int32_t room) {
   if (room < entryCount_) room = entryCount_;
   if (room == entryRoom_) return;
-  Entry* moved = nullptr;
-  if (room > 0) {
-    moved = new Entry[static_cast<size_t>(room)];
-    for (int32_t i = 0; i < entryCount_; ++i) moved[i] = std::move(entries_[i]);
+  if (room == 0) {
+    std::free(entries_);
+    entries_ = nullptr;
+  } else {
+    void* moved = ResizeListStorage(entries_, static_cast<size_t>(room) * sizeof(Entry));
+    if (moved == nullptr) throw std::bad_alloc();
+    entries_ = static_cast<Entry*>(moved);
   }
-  delete[] entries_;
-  entries_ = moved;
   entryRoom_ = room;
 }
 
@@ -85,17 +85,38 @@ void TStringList::GrowRoom() {
   SetEntryRoom(entryRoom_ + step);
 }
 
+// Room for extra more bytes of text, grown by half at a time.
+void TStringList::ReserveText(size_t extra) {
+  if (extra <= textRoom_ - textSize_) return;
+  if (extra > SIZE_MAX / 2 - textSize_) throw std::bad_alloc();
+  size_t room = textRoom_ + textRoom_ / 2;
+  if (room < textSize_ + extra) room = textSize_ + extra;
+  if (room < 256) room = 256;
+  void* moved = ResizeListStorage(text_, room);
+  if (moved == nullptr) throw std::bad_alloc();
+  text_ = static_cast<char*>(moved);
+  textRoom_ = room;
+}
+
 int TStringList::Collate(std::string_view a, std::string_view b) const {
   return LocaleCompareCaseless(a, b);
 }
 
 int32_t TStringList::Append(std::string_view s) {
-  // The copy is made first, so that running out of memory for it leaves even
-  // the room unchanged.
-  std::string copy(s);
+  // Room for the text is made first, so that running out of memory for it
+  // leaves even the entries' room unchanged.
+  if (s.size() > UINT32_MAX) throw std::bad_alloc();
+  // A view of one of the list's own strings moves with the text.
+  const std::less<const char*> before;
+  const bool own = !s.empty() && text_ != nullptr && !before(s.data(), text_) &&
+                   before(s.data(), text_ + textSize_);
+  const size_t ownOffset = own ? static_cast<size_t>(s.data() - text_) : 0;
+  ReserveText(s.size());
+  if (own) s = std::string_view(text_ + ownOffset, s.size());
   if (entryCount_ == entryRoom_) GrowRoom();
-  entries_[entryCount_].text = std::move(copy);
-  entries_[entryCount_].object = nullptr;
+  if (!s.empty()) std::memcpy(text_ + textSize_, s.data(), s.size());
+  entries_[entryCount_] = Entry{textSize_, static_cast<uint32_t>(s.size()), nullptr};
+  textSize_ += s.size();
   return entryCount_++;
 }
 
@@ -103,6 +124,9 @@ void TStringList::Clear() {
   if (entryCount_ == 0) return;
   entryCount_ = 0;
   SetEntryRoom(0);  // gives back the strings together with the storage
+  std::free(text_);
+  text_ = nullptr;
+  textSize_ = textRoom_ = 0;
 }
 
 namespace {
@@ -155,41 +179,38 @@ void TStringList::SortCaseless() {
   if (SortQuickly()) return;
   SortRange(
       0, entryCount_ - 1,
-      [this](int32_t a, int32_t b) { return Collate(entries_[a].text, entries_[b].text); },
+      [this](int32_t a, int32_t b) { return Collate(TextOf(entries_[a]), TextOf(entries_[b])); },
       [this](int32_t a, int32_t b) { std::swap(entries_[a], entries_[b]); });
 }
 
 // The same sort, with each comparison between two entries of plain text made
-// by LocaleCompareQuick, which agrees with Collate on them: the same
+// by the quick collation, which agrees with Collate on them: the same
 // exchanges, and so the same places for entries that compare equal, at a
 // fraction of the cost. Only a list whose Collate is this class's own is
-// sorted so, and only a long one: the quick comparison's table costs about as
-// much to make as sorting a few ten thousand entries the slow way.
+// sorted so, and only a long one: the quick collation costs about as much to
+// make as sorting a few ten thousand entries the slow way.
 bool TStringList::SortQuickly() {
   constexpr int32_t kQuickSortFrom = 32768;
   if (entryCount_ < kQuickSortFrom || typeid(*this) != typeid(TStringList)) return false;
-  std::vector<bool> quick;
+  const QuickCollation* quickly = LocaleQuickCollation();
+  if (quickly == nullptr) return false;
+  std::vector<uint8_t> plain;
   try {
-    quick.resize(static_cast<size_t>(entryCount_));
+    plain.resize(static_cast<size_t>(entryCount_));
   } catch (const std::bad_alloc&) {
     return false;  // every comparison goes to Collate, which needs no memory
   }
-  bool any = false;
-  for (int32_t i = 0; i < entryCount_; ++i) {
-    quick[i] = LocaleQuickComparable(entries_[i].text);
-    any = any || quick[i];
-  }
-  if (!any) return false;
+  for (int32_t i = 0; i < entryCount_; ++i) plain[i] = quickly->Takes(TextOf(entries_[i])) ? 1 : 0;
   SortRange(
       0, entryCount_ - 1,
-      [this, &quick](int32_t a, int32_t b) {
-        const std::string& x = entries_[a].text;
-        const std::string& y = entries_[b].text;
-        return quick[a] && quick[b] ? LocaleCompareQuick(x, y) : Collate(x, y);
+      [this, &plain, quickly](int32_t a, int32_t b) {
+        const std::string_view x = TextOf(entries_[a]);
+        const std::string_view y = TextOf(entries_[b]);
+        return (plain[a] & plain[b]) != 0 ? quickly->Compare(x, y) : Collate(x, y);
       },
-      [this, &quick](int32_t a, int32_t b) {
+      [this, &plain](int32_t a, int32_t b) {
         std::swap(entries_[a], entries_[b]);
-        std::vector<bool>::swap(quick[a], quick[b]);
+        std::swap(plain[a], plain[b]);
       });
   return true;
 }

@@ -2,11 +2,16 @@
 // TStringList: the tool's only container, an ordered growable list of 8-bit
 // strings kept in the order of appending until it is sorted.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace dazi {
+
+// How lists resize their storage: std::realloc, which can extend a large
+// block in place; replaceable so that tests can see a growth fail.
+extern void* (*ResizeListStorage)(void* block, size_t size);
 
 class TPersistent {
  public:
@@ -44,20 +49,33 @@ class TStringList : public TStrings {
   void SortCaseless() override;
 
   int32_t EntryRoom() const { return entryRoom_; }
-  // Direct read access without copying, for loops over a list.
-  const std::string& operator[](int32_t index) const;
+  // Direct read access without copying, for loops over a list. The view lasts
+  // until the next Append or Clear.
+  std::string_view operator[](int32_t index) const {
+    if (index < 0 || index >= entryCount_) RaiseIndexError(index);
+    return TextOf(entries_[index]);
+  }
 
  private:
+  // The strings' bytes lie one after another in one block of text; an entry
+  // tells where its string lies there. Sorting exchanges entries alone.
   struct Entry {
-    std::string text;
-    void* object = nullptr;
+    size_t offset;
+    uint32_t length;
+    void* object;
   };
+  std::string_view TextOf(const Entry& entry) const { return {text_ + entry.offset, entry.length}; }
+  [[noreturn]] static void RaiseIndexError(int32_t index);
   void GrowRoom();
+  void ReserveText(size_t extra);
   bool SortQuickly();
 
   Entry* entries_ = nullptr;
   int32_t entryCount_ = 0;
   int32_t entryRoom_ = 0;
+  char* text_ = nullptr;
+  size_t textSize_ = 0;
+  size_t textRoom_ = 0;
 };
 
 }  // namespace dazi

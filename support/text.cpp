@@ -164,6 +164,17 @@ bool IsBackslashAt(std::string_view text, int index) {
 }
 
 int LastSeparatorIndex(std::string_view separators, std::string_view text) {
+  // Without double-byte characters every byte stands for itself.
+  if (!CurrentTextLocale().doubleByteMode) {
+    for (size_t i = text.size(); i > 0; --i) {
+      const char c = text[i - 1];
+      if (c == '\0') continue;
+      for (char separator : separators) {
+        if (c == separator) return static_cast<int>(i);
+      }
+    }
+    return 0;
+  }
   int64_t i = static_cast<int64_t>(text.size());
   while (i > 0) {
     const size_t offset = static_cast<size_t>(i - 1);

@@ -65,7 +65,7 @@ void CollectFiles(RenameLists& lists, const std::string& configPath) {
 // Prints the path before its rename is tried, so that on a console it is
 // visible while the rename runs, then marks the line when the rename failed.
 // source is room for the full path, kept from one call to the next.
-void RenameAndReport(const std::string& outDir, const std::string& stored, std::string_view shown,
+void RenameAndReport(const std::string& outDir, std::string_view stored, std::string_view shown,
                      std::string& source) {
   WriteText(shown);
   FlushOutput();

@@ -23,7 +23,7 @@ struct Entry {
 
 std::vector<std::string> Items(const TStringList& list) {
   std::vector<std::string> items;
-  for (int32_t i = 0; i < list.Count(); ++i) items.push_back(list[i]);
+  for (int32_t i = 0; i < list.Count(); ++i) items.push_back(list.ItemAt(i));
   return items;
 }
 

@@ -46,7 +46,7 @@ void Check(std::string_view line) {
   FUZZ_CHECK(static_cast<size_t>(fields.Count()) == separatingCommas + 1);
   std::string joined;
   for (int32_t i = 0; i < fields.Count(); ++i) {
-    const std::string& field = fields[i];
+    const std::string_view field = fields[i];
     FUZZ_CHECK(field.empty() || (!IsBlank(field.front()) && !IsBlank(field.back())));
     if (i + 1 < fields.Count()) FUZZ_CHECK(std::count(field.begin(), field.end(), '"') % 2 == 0);
     if (i > 0) joined += ',';
