@@ -47,6 +47,10 @@ void RemoveDirectoryLink(const fs::path& link);
 // Gives a file the hidden and system attributes; on POSIX a name beginning
 // with a full stop is what hides it.
 void MarkHiddenSystem(const fs::path& file);
+// Lets go of what the file-system primitives keep of a tree that is removed
+// (open directory handles, what was seen where): its inodes come back in the
+// next tree.
+void ForgetTree();
 
 class TempTree {
  public:
@@ -56,6 +60,7 @@ class TempTree {
     fs::create_directories(root_);
   }
   ~TempTree() {
+    ForgetTree();
     std::error_code ignored;
     for (fs::recursive_directory_iterator it(root_, ignored), end; !ignored && it != end;
          it.increment(ignored)) {

@@ -2,6 +2,8 @@
 
 #include "tests/unit/temp_tree.h"
 
+#include "support/filesys_posix.h"
+
 namespace dazi::test_support {
 
 bool MakeDirectoryLink(const fs::path& link, const std::string& target) {
@@ -13,5 +15,9 @@ void RemoveDirectoryLink(const fs::path& link) {
 }
 
 void MarkHiddenSystem(const fs::path&) {}
+
+void ForgetTree() {
+  posix::ForgetDirectories();
+}
 
 }  // namespace dazi::test_support

@@ -55,4 +55,6 @@ void MarkHiddenSystem(const fs::path& file) {
   SetFileAttributesA(file.string().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
+void ForgetTree() {}
+
 }  // namespace dazi::test_support
