@@ -6,7 +6,11 @@
 // already has the new name (RENAME_NOREPLACE): a rename that may destroy a
 // file is not the same work.
 //
-//     dazi_lower_bound OUTDIR
+// With --plain each rename is a plain rename(2) instead: file systems that fold
+// case, such as exFAT through FUSE, take no rename flags, and there a case
+// change's target is the entry itself, which nothing can replace.
+//
+//     dazi_lower_bound [--plain] OUTDIR
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -14,10 +18,13 @@
 #include <unistd.h>
 
 #include <cstdio>  // renameat2, RENAME_NOREPLACE
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
+
+bool plainRenames = false;
 
 std::string Upper(const char* name) {
   std::string upper(name);
@@ -29,7 +36,12 @@ std::string Upper(const char* name) {
 
 void RenameUpper(int dirFd, const char* name) {
   const std::string upper = Upper(name);
-  if (upper != name) renameat2(dirFd, name, dirFd, upper.c_str(), RENAME_NOREPLACE);
+  if (upper == name) return;
+  if (plainRenames) {
+    renameat(dirFd, name, dirFd, upper.c_str());
+  } else {
+    renameat2(dirFd, name, dirFd, upper.c_str(), RENAME_NOREPLACE);
+  }
 }
 
 struct Entry {
@@ -91,16 +103,18 @@ int OpenDirectory(int dirFd, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+  plainRenames = argc == 3 && std::strcmp(argv[1], "--plain") == 0;
+  if (argc != 2 + plainRenames) {
+    std::fprintf(stderr, "usage: %s [--plain] OUTDIR\n", argv[0]);
     return 2;
   }
-  const int root = open(argv[1], O_RDONLY | O_DIRECTORY);
+  const char* outdir = argv[argc - 1];
+  const int root = open(outdir, O_RDONLY | O_DIRECTORY);
   const int i386 = OpenDirectory(root, "i386");
   const int system32 = OpenDirectory(i386, "system32");
   const int drivers = OpenDirectory(system32, "drivers");
   if (root < 0 || i386 < 0 || system32 < 0 || drivers < 0) {
-    std::perror(argv[1]);
+    std::perror(outdir);
     return 1;
   }
   RenameContents(drivers);

@@ -2,13 +2,14 @@
 """Times DAZI against the lower bound and the peers on generated trees.
 
     run.py --dazi PATH --lower-bound PATH [--runs R] [--per-dir K] [--work DIR]
-           [--before PATH] [--peers-up-to N] N [N ...]
+           [--before PATH] [--peers-up-to N] [--exfat N | --exfat-only] N [N ...]
 
 For each N a tree is made once (make_tree.py); every command then runs on a
 fresh copy of it (cp -a, not timed), the commands taking turns within each
 round. Wall time is measured here, peak RSS by /usr/bin/time (for find, the
 largest of find and its children). Prints a Markdown table per N and the
-target checks.
+target checks. Then the exFAT part (exfat.py), where the machine can mount
+exFAT.
 """
 
 import argparse
@@ -19,6 +20,8 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+
+import exfat
 
 HERE = Path(__file__).resolve().parent
 DRIVERS = "i386/system32/drivers"
@@ -179,11 +182,18 @@ def main():
     parser.add_argument("--peers-up-to", type=int, default=100000,
                         help="time the peers and --before only on trees of at most this N "
                              "(the peers take minutes on a million entries)")
+    parser.add_argument("--exfat", type=int, default=2000, metavar="N",
+                        help="N of the run on an exFAT mount (0: none)")
+    parser.add_argument("--exfat-only", action="store_true", help="only the exFAT run")
     parser.add_argument("sizes", nargs="*", type=int, default=[10000, 100000])
     args = parser.parse_args()
     work = Path(args.work)
     (work / "bin").mkdir(parents=True, exist_ok=True)
     env = dict(os.environ, LC_ALL="C.UTF-8")
+    if args.exfat_only:
+        exfat.bench(args.dazi, args.lower_bound, args.runs, args.exfat, args.per_dir, work, env)
+        remove(work)
+        return
     commands(args, work)  # places the copy of DAZI
     base = baseline_rss(args, work, env)
     print(f"{os.cpu_count()} cores; LC_ALL=C.UTF-8; DAZI's peak RSS on the fixed entries "
@@ -194,6 +204,8 @@ def main():
         results[count] = report(count, entries, path_bytes, cmds, base)
         sys.stdout.flush()
     targets(results)
+    if args.exfat:
+        exfat.bench(args.dazi, args.lower_bound, args.runs, args.exfat, args.per_dir, work, env)
     remove(work)
 
 

@@ -94,6 +94,9 @@ def _without_wine_noise(stderr):
 
 
 _windows_choice = {}
+# Lines for the end of the test output: what a test saw that its verdict
+# alone does not tell.
+NOTES = []
 
 
 def pytest_generate_tests(metafunc):
@@ -123,6 +126,8 @@ def pytest_terminal_summary(terminalreporter):
     note = _windows_choice.get("note")
     if note:
         terminalreporter.write_line("NOTE: " + note)
+    for line in NOTES:
+        terminalreporter.write_line("NOTE: " + line)
 
 
 @pytest.fixture

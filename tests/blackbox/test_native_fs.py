@@ -1,13 +1,9 @@
 """Native runs on a case-sensitive and on a case-insensitive file system."""
 
-import os
-import shutil
-import subprocess
-import time
-
 import pytest
 
 from conftest import NATIVE, Program
+from test_case_folding_fs import FAT, mounted
 from test_rename_run import SAMPLE, SAMPLE_AFTER
 from trees import contents, make_tree, read_tree
 
@@ -34,21 +30,8 @@ def test_names_equal_but_for_case_keep_both_files(native, tmp_path):
 
 @pytest.fixture
 def fat_mount(tmp_path):
-    if shutil.which("fusefat") is None or not os.path.exists("/dev/fuse"):
-        pytest.skip("FUSE or fusefat is missing: no FAT file system to test on")
-    image = tmp_path / "fat.img"
-    mount = tmp_path / "fat"
-    mount.mkdir()
-    subprocess.run(["dd", "if=/dev/zero", f"of={image}", "bs=1M", "count=16", "status=none"],
-                   check=True)
-    subprocess.run(["mkfs.fat", str(image)], check=True, capture_output=True)
-    subprocess.run(["fusefat", "-o", "rw+", str(image), str(mount)], check=True,
-                   capture_output=True)
-    yield mount
-    for _ in range(50):
-        if subprocess.run(["fusermount", "-u", str(mount)], capture_output=True).returncode == 0:
-            break
-        time.sleep(0.1)
+    with mounted(FAT, tmp_path) as mount:
+        yield mount.path
 
 
 def test_native_run_on_fat_upper_cases_the_files(native, fat_mount):
