@@ -75,12 +75,17 @@ Listing* ListingCache::Get(DirId dir, int fd, bool& fresh) {
   return fresh ? Read(dir, fd) : &found->second.listing;
 }
 
+Listing* ListingCache::Kept(DirId dir) {
+  const auto found = listings_.find(dir);
+  return found != listings_.end() ? &found->second.listing : nullptr;
+}
+
 Listing* ListingCache::Read(DirId dir, int fd) {
   struct stat st;
   std::vector<RawEntry> entries;
   if (fstat(fd, &st) != 0 || !ReadEntries(fd, entries)) return nullptr;
   ++reads_;
-  Kept kept;
+  KeptListing kept;
   kept.changed = st.st_ctim;
   for (const RawEntry& entry : entries) kept.listing.Add(entry.name);
   return &(listings_[dir] = std::move(kept)).listing;

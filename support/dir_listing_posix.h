@@ -53,6 +53,8 @@ class ListingCache {
   // The kept listing of the directory, read now if there is none; null when
   // it cannot be read. fresh tells whether this call read it.
   Listing* Get(DirId dir, int fd, bool& fresh);
+  // The kept listing of the directory, or null; nothing is read.
+  Listing* Kept(DirId dir);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
   // The kept listing read again where the directory changed since it was
@@ -67,11 +69,11 @@ class ListingCache {
   size_t Reads() const { return reads_; }
 
  private:
-  struct Kept {
+  struct KeptListing {
     Listing listing;
     struct timespec changed {};
   };
-  std::map<DirId, Kept> listings_;
+  std::map<DirId, KeptListing> listings_;
   std::set<DirId> showedCaseChange_;
   size_t reads_ = 0;
 };

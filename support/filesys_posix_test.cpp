@@ -282,3 +282,64 @@ TEST_F(FatRename, CaseChangesShowInTheListingAndNothingIsReplacedOrLost) {
 
 }  // namespace
 }  // namespace dazi
+
+namespace dazi {
+namespace {
+
+using namespace test_support;
+
+struct SwapCase {
+  const char* name;
+  const char* linkTarget;  // what b becomes, relative to the tree's root
+};
+void PrintTo(const SwapCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class SwapTest : public ::testing::TestWithParam<SwapCase> {};
+
+// A directory that the run saw is swapped for a link between its scan and
+// the renames of its entries: they fail, and nothing behind the link is
+// renamed. A link that was there before the run is the user's and followed.
+TEST_P(SwapTest, NothingBehindASwappedLinkIsRenamed) {
+  TempTree tree;
+  tree.Dirs({"out/d/a", "out/d/b", "outside"});
+  tree.Files({"out/d/a/x", "out/d/b/x", "outside/x", "out/file"});
+  fs::create_directory_symlink(tree.Root() / "out", tree.Root() / "given");
+  const std::string d = tree.Text() + "given/d/";
+  EXPECT_EQ(SearchNames(d + "*"), (Names{".", "..", "a", "b"}));
+  EXPECT_EQ(SearchNames(d + "b/*"), (Names{".", "..", "x"}));
+  EXPECT_TRUE(RenamePath(d + "a\\x", d + "A\\X"));
+  fs::rename(tree.Root() / "out/d/b", tree.Root() / "aside");
+  fs::create_symlink(fs::path("../..") / GetParam().linkTarget, tree.Root() / "out/d/b");
+  EXPECT_FALSE(RenamePath(d + "b\\x", d + "B\\X"));
+  EXPECT_FALSE(RenamePath(d + "B\\x", d + "B\\X"));
+  EXPECT_EQ(SearchNames(d + "b/*"), Names{});
+  EXPECT_EQ(tree.Listing("outside"), Names{"x"});
+  EXPECT_EQ(tree.Listing("aside"), Names{"x"});
+  EXPECT_EQ(tree.Listing("out/d/a"), Names{"X"});
+  EXPECT_TRUE(RenamePath(d + "b", d + "B"));  // the link itself, as an entry of d
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, SwapTest,
+                         ::testing::Values(SwapCase{"ToADirectoryOutside", "outside"},
+                                           SwapCase{"ToAFile", "out/file"},
+                                           SwapCase{"ToTheParent", "out"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An entry that a killed run left under its parked name is found by the
+// name it had, by searches and by renames, and gets its new name.
+TEST(PosixRename, AParkedEntryIsFinishedByTheNextRun) {
+  TempTree tree;
+  tree.Files({"~DZ~abc.sif", "~DZ~twin", "TWIN", "~DZ~"});
+  const std::string root = tree.Text();
+  EXPECT_EQ(SearchNames(root + "*.sif"), Names{"abc.sif"});
+  EXPECT_EQ(SearchNames(root + "*"), (Names{".", "..", "TWIN", "abc.sif", "~DZ~", "~DZ~twin"}));
+  EXPECT_TRUE(RenamePath(root + "abc.sif", root + "ABC.SIF"));
+  EXPECT_TRUE(RenamePath(root + "twin", root + "TWIN"));  // already so spelled
+  EXPECT_EQ(tree.Listing(), (Names{"ABC.SIF", "TWIN", "~DZ~", "~DZ~twin"}));
+  EXPECT_EQ(tree.Content("ABC.SIF"), "~DZ~abc.sif");
+}
+
+}  // namespace
+}  // namespace dazi

@@ -187,6 +187,10 @@ bool InPlace::ChangeCase(const std::string& name, const std::string& newName, bo
   if (quirks_.CaseChangesInTwoSteps()) return InTwoSteps(name, newName);
   if (name == newName) return KeepOrChange(name);
   if (quirks_.foldsCase == Known::Yes && OnlyAsciiCaseDiffers(name, newName)) {
+    // A listing kept up to date with the run's renames may tell that the
+    // entry has its new spelling already (a path listed twice).
+    const Listing* kept = Listings().Kept(dir_.id);
+    if (kept != nullptr && kept->Holds(newName) && !kept->Holds(name)) return true;
     if (renameat(dir_.fd, name.c_str(), dir_.fd, newName.c_str()) == 0) {
       Renamed(name, newName);
       return ShowsOnce(newName);
