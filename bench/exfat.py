@@ -94,10 +94,13 @@ def listing(root):
 
 
 def perf_counts(argv, events, work, env):
-    """The counts of the events over one run of argv (its output discarded)."""
+    """The counts of the events over one run of argv, its output going to a
+    file as in the timed runs (to /dev/null, a character device, DAZI would
+    write each line as soon as it is complete, as on a console)."""
     counts = work / "perf.csv"
-    subprocess.run(["perf", "stat", "-x,", "-o", str(counts), "-e", ",".join(events), "--",
-                    *argv], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    with open(work / "perf.out", "wb") as out:
+        subprocess.run(["perf", "stat", "-x,", "-o", str(counts), "-e", ",".join(events), "--",
+                        *argv], stdout=out, stderr=subprocess.DEVNULL, env=env)
     found = dict.fromkeys(events, 0)
     for line in counts.read_text().splitlines():
         fields = line.split(",")
