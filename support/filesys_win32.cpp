@@ -123,15 +123,21 @@ bool IsPassedOver(const TSearchRec& rec, const std::string& name) {
   if ((static_cast<int32_t>(search.SystemEntry.dwFileAttributes) & rec.SkipAttr) != 0) return true;
   const std::string_view own = NameOfParked(name);
   if (own.empty()) return search.ParkedPass;
-  return Exists(search.Dir + std::string(own)) != search.ParkedPass;
+  return Exists(search.Dir + std::string(own)) == search.ParkedPass;
 }
 
+// Switches to the second pass; the first one's search stays open when the
+// second finds nothing.
 bool StartParkedPass(PlatformSearch& search) {
-  if (search.SearchHandle != INVALID_HANDLE_VALUE) FindClose(search.SearchHandle);
   search.ParkedPass = true;
   const std::string pattern = search.Dir + ParkedName(search.Mask);
-  search.SearchHandle = FindFirstFileA(pattern.c_str(), &search.SystemEntry);
-  return search.SearchHandle != INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAA entry;
+  HANDLE handle = FindFirstFileA(pattern.c_str(), &entry);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (search.SearchHandle != INVALID_HANDLE_VALUE) FindClose(search.SearchHandle);
+  search.SearchHandle = handle;
+  search.SystemEntry = entry;
+  return true;
 }
 
 // The next entry of the search, the current one included; 0 or the system's
