@@ -11,6 +11,7 @@
 namespace dazi {
 namespace {
 
+using test_support::SearchNames;
 using test_support::TempTree;
 
 std::string StoredSpelling(const std::string& path) {
@@ -37,6 +38,31 @@ TEST(Win32Rename, CaseChangeShowsOnTheHostFileSystem) {
   EXPECT_EQ(StoredSpelling(root + "dir"), "DIR");
   EXPECT_EQ(StoredSpelling(root + "dir\\file.txt"), "FILE.TXT");
   EXPECT_EQ(tree.Content("DIR/FILE.TXT"), "dir/file.txt");
+  EXPECT_EQ(tree.Listing("DIR"), test_support::Names{"FILE.TXT"});
+}
+
+// An entry that a killed run left under its parked name is found under its
+// own name, by masks that match the own name, unless another entry answers
+// to that name; its rename finishes the one the killed run began.
+TEST(Win32Rename, ParkedEntryIsFoundAndFinished) {
+  TempTree tree;
+  tree.Dirs({"drv", "~DZ~sub"});
+  tree.Files({"drv/~DZ~abc.sys", "drv/~DZ~def.sys", "drv/def.sys", "drv/x.inf"});
+  const std::string drv = tree.Text() + "drv\\";
+  using Names = test_support::Names;
+  EXPECT_EQ(SearchNames(drv + "*.*"),
+            (Names{".", "..", "abc.sys", "def.sys", "x.inf", "~DZ~def.sys"}));
+  EXPECT_EQ(SearchNames(drv + "a*.sys"), Names{"abc.sys"});
+  EXPECT_EQ(SearchNames(drv + "abc.sys"), Names{"abc.sys"});
+  EXPECT_EQ(SearchNames(drv + "*.inf"), Names{"x.inf"});
+  EXPECT_EQ(SearchNames(tree.Text() + "s*", kFaDirectory), Names{"sub"});
+
+  EXPECT_TRUE(RenamePath(drv + "abc.sys", drv + "ABC.SYS"));
+  EXPECT_TRUE(RenamePath(tree.Text() + "sub\\", tree.Text() + "SUB\\"));
+  EXPECT_FALSE(RenamePath(drv + "gone.sys", drv + "GONE.SYS"));
+  EXPECT_EQ(tree.Listing("drv"), (Names{"ABC.SYS", "def.sys", "x.inf", "~DZ~def.sys"}));
+  EXPECT_EQ(tree.Content("drv/ABC.SYS"), "drv/~DZ~abc.sys");
+  EXPECT_EQ(StoredSpelling(tree.Text() + "sub"), "SUB");
 }
 
 }  // namespace
