@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "support/fs_quirks_posix.h"
 #include "support/locale.h"
 #include "support/parked_name.h"
 #include "support/text.h"
@@ -216,7 +217,8 @@ int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
 int DirWalker::Check(const Step& parent, Step& next) {
   if (!IdentityOf(next.fd, next.id)) return errno;
   Seen& seen = seen_[{parent.id.first, parent.id.second, next.name}];
-  if (seen.idKnown && (seen.viaLink != next.viaLink || seen.id != next.id)) return ELOOP;
+  const bool other = seen.id != next.id && QuirksOf(next.id.first).steadyInodes;
+  if (seen.idKnown && (seen.viaLink != next.viaLink || other)) return ELOOP;
   seen = {next.viaLink, true, next.id};
   return 0;
 }

@@ -9,7 +9,9 @@
 // the same name must be the one seen before (device and inode): a directory
 // swapped for a link or another directory during the run is not entered. A
 // link that is met the first time, as in the paths the user gave, is
-// followed, and must lead to the same directory each time after.
+// followed, and must lead to the same directory each time after. (FUSE file
+// systems may give one directory a new inode number at any time: there only
+// a link in a directory's place is caught.)
 //
 // The handles of the last path walked are kept, so that the entries of one
 // directory, which a sorted list brings one after another, cost no lookups.

@@ -37,7 +37,11 @@ std::map<dev_t, DeviceQuirks>& Devices() {
 
 DeviceQuirks& QuirksOf(dev_t device) {
   auto [found, added] = Devices().try_emplace(device);
-  if (added) found->second.losesMovedContents = MountType(device) == "fuse.fusefat";
+  if (added) {
+    const std::string type = MountType(device);
+    found->second.losesMovedContents = type == "fuse.fusefat";
+    found->second.steadyInodes = type.rfind("fuse", 0) != 0;
+  }
   return found->second;
 }
 

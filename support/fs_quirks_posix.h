@@ -21,6 +21,10 @@ struct DeviceQuirks {
   // Listings show every name in one case (lowntfs-3g with ignore_case): a
   // case change cannot be seen there.
   bool listingHidesCase = false;
+  // Whether an entry keeps its inode number: FUSE file systems may number
+  // one entry anew for each spelling it is looked up by, and again once the
+  // kernel has let it go.
+  bool steadyInodes = true;
   // Case changes are renames that go through another name.
   bool CaseChangesInTwoSteps() const { return losesMovedContents || ignoresDirectCaseChange; }
 };
