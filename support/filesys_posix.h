@@ -1,6 +1,7 @@
 #pragma once
-// What the POSIX file-system primitives keep between calls: the directory
-// listings read for lookups without regard to case. Exposed for tests.
+// What the POSIX file-system primitives keep between calls: directory
+// listings, the handles of the last path walked, the directories seen and
+// what each device does with case changes. Exposed for tests.
 
 #include <cstddef>
 
@@ -10,7 +11,7 @@ namespace posix {
 // How many times a directory's entries were read since the start (or since
 // ForgetDirectories).
 size_t DirectoryReads();
-// Drops every kept listing and resets the count.
+// Drops all of it and resets the count.
 void ForgetDirectories();
 
 }  // namespace posix

@@ -123,19 +123,6 @@ std::string SpellingOnDisk(const WalkedDir& dir, const std::string& name) {
   return {};
 }
 
-// The directory's spellings of name, from its kept listing; read again
-// where that holds none and the directory changed since.
-std::vector<std::string> SpellingsKept(const WalkedDir& dir, const std::string& name) {
-  bool fresh = false;
-  Listing* listing = Listings().Get(dir.id, dir.fd, fresh);
-  std::vector<std::string> spellings;
-  if (listing != nullptr) spellings = listing->Spellings(LocaleUpperCase(name));
-  if (spellings.empty() && !fresh && (listing = Listings().ReadIfChanged(dir.id, dir.fd))) {
-    spellings = listing->Spellings(LocaleUpperCase(name));
-  }
-  return spellings;
-}
-
 // The directory's spellings of name after a case change, read now.
 std::vector<std::string> SpellingsReadNow(const WalkedDir& dir, const std::string& name) {
   Listing* listing = Listings().Read(dir.id, dir.fd);
@@ -205,9 +192,9 @@ bool InPlace::ChangeCase(const std::string& name, const std::string& newName, bo
   if (error == ENOENT) return FromDiskSpelling(name, newName, fromDisk);
   if (error != EEXIST) return false;
   // Something answers to the new spelling: the entry itself where the
-  // directory lists a single spelling of the name (the file system folds
-  // case), else another entry, which is never replaced.
-  const std::vector<std::string> spellings = SpellingsKept(dir_, newName);
+  // directory, read now, lists a single spelling of the name (the file
+  // system folds case), else another entry, which is never replaced.
+  const std::vector<std::string> spellings = SpellingsReadNow(dir_, newName);
   if (spellings.size() != 1) return false;
   return spellings[0] == newName || OfItself(spellings[0], newName);
 }
@@ -239,12 +226,15 @@ bool InPlace::FromDiskSpelling(const std::string& name, const std::string& newNa
   return ChangeCase(onDisk, newName, true);
 }
 
-// A case change whose new spelling answers with the entry itself; from is
-// its spelling on disk. Where both spellings give one inode number, the
-// system takes a rename between them for no change at all, and it goes
-// through the parked name.
+// A case change whose new spelling answers with the entry itself, as the
+// listing says; from is its spelling on disk. Where inode numbers are
+// steady, they must agree, and the system takes a rename between two names
+// of one inode for no change at all: it goes through the parked name, which
+// never replaces anything. Only where inode numbers tell nothing (FUSE)
+// does the listing alone allow a rename onto the new spelling.
 bool InPlace::OfItself(const std::string& from, const std::string& to) {
-  if (!quirks_.CaseChangesInTwoSteps() && SameEntry(dir_, from, to)) {
+  if (quirks_.steadyInodes && !quirks_.CaseChangesInTwoSteps()) {
+    if (!SameEntry(dir_, from, to)) return false;
     quirks_.ignoresDirectCaseChange = true;
   }
   if (quirks_.CaseChangesInTwoSteps()) return ThroughParkedName(from, to) && ShowsAfterSteps(to);
