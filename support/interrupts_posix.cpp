@@ -1,5 +1,7 @@
 #include <signal.h>
 
+#include <initializer_list>
+
 #include "support/interrupts.h"
 
 namespace dazi {
