@@ -4,10 +4,12 @@
 The tree holds what DAZI's fixed set names (boot, loader and kernel files,
 setup information, national-language and font files, PROGRAMS, WIN*), plus N
 lower-case files spread over subdirectories of i386/system32/drivers, a given
-number per directory. Every name is lower case, so every listed entry gets a
-real rename. The files are empty: the benchmark measures renames, not data.
+number per directory, and optionally more national-language (.nls) and font
+(.fon) files in i386/system32, as a real build has. Every name is lower case,
+so every listed entry gets a real rename. The files are empty: the benchmark
+measures renames, not data.
 
-    make_tree.py ROOT N [PER_DIRECTORY]
+    make_tree.py ROOT N [PER_DIRECTORY [NLS [FON]]]
 
 Prints one line: the number of entries below ROOT and the bytes of their
 relative paths.
@@ -38,9 +40,11 @@ def touch(path):
     os.close(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644))
 
 
-def make(root, count, per_directory):
+def make(root, count, per_directory, nls=0, fon=0):
     paths = list(FIXED)
-    for name in FIXED:
+    paths += [f"i386/system32/c_{20000 + i}.nls" for i in range(nls)]
+    paths += [f"i386/system32/font{i:03d}.fon" for i in range(fon)]
+    for name in paths:
         directory = os.path.dirname(os.path.join(root, name))
         os.makedirs(directory, exist_ok=True)
         touch(os.path.join(root, name))
@@ -65,9 +69,10 @@ def main():
     root = sys.argv[1]
     count = int(sys.argv[2])
     per_directory = int(sys.argv[3]) if len(sys.argv) > 3 else 1000
+    nls, fon = (int(v) for v in (sys.argv[4:6] + ["0", "0"])[:2])
     if os.path.exists(root):
         sys.exit(f"{root} exists already")
-    entries, path_bytes = make(root, count, per_directory)
+    entries, path_bytes = make(root, count, per_directory, nls, fon)
     print(entries, path_bytes)
 
 

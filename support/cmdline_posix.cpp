@@ -20,7 +20,7 @@ ProcessArguments& Arguments() {
 }
 
 // The running executable's absolute path, however long it is.
-std::string ExecutablePath() {
+std::string ReadExecutablePath() {
   std::string path(256, '\0');
   for (;;) {
     ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
@@ -31,6 +31,12 @@ std::string ExecutablePath() {
     }
     path.resize(path.size() * 2);
   }
+}
+
+// Read once: the tool asks for it several times during start-up.
+const std::string& ExecutablePath() {
+  static const std::string path = ReadExecutablePath();
+  return path;
 }
 
 }  // namespace
@@ -51,7 +57,7 @@ int ArgCount() {
 std::string ArgAt(int index) {
   const ProcessArguments& arguments = Arguments();
   if (index == 0) {
-    std::string path = ExecutablePath();
+    const std::string& path = ExecutablePath();
     return path.empty() ? arguments.programName : path;
   }
   if (index < 0 || static_cast<size_t>(index) > arguments.args.size()) return std::string();

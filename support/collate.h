@@ -65,4 +65,9 @@ struct QuickCollation {
 // character is plain (on Windows, and in locales of other character sets).
 const QuickCollation* LocaleQuickCollation();
 
+// Whether LocaleQuickCollation is at hand without building anything (its
+// weights were made when the program was built), so that short lists can use
+// it too.
+bool LocaleQuickCollationReady();
+
 }  // namespace dazi

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "support/collate_icu.h"
+#include "support/collate_tables.h"
+#include "support/collate_tables_data.h"
 
 namespace dazi {
 namespace {
@@ -144,6 +146,31 @@ TEST(IcuCollation, JoinedLettersAndOtherCharactersAreLeftToTheCollator) {
   EXPECT_TRUE(IcuCollation("cs_CZ", "UTF-8").QuickComparable("tata"));
   EXPECT_FALSE(IcuCollation("da_DK", "UTF-8").QuickComparable("haas"));  // so is aa
   EXPECT_FALSE(IcuCollation("root", "ISO-8859-1").QuickComparable("abc"));
+}
+
+// The quick collations made at build time are those the collator makes now:
+// for the locales the tests use, for some that join letters, and for a
+// sample of all the others; a locale ICU does not list is left to the
+// collator.
+TEST(PrecompiledQuickCollation, EqualsWhatTheCollatorMakes) {
+  std::vector<std::string> locales{"root",  "tr_TR", "cs_CZ", "da_DK", "sv_SE", "hu_HU",
+                                   "de_DE", "en_US", "zh_CN", "ja_JP", "ko_KR"};
+  for (size_t i = 0; i < collate_tables::kLocaleCount; i += 29) {
+    locales.emplace_back(collate_tables::kLocales[i].locale);
+  }
+  for (const std::string& locale : locales) {
+    bool found = false;
+    const QuickCollation* precompiled = PrecompiledQuickCollation(locale, found);
+    const QuickCollation* made = IcuCollation(locale, "UTF-8").Quick();
+    ASSERT_TRUE(found) << locale;
+    ASSERT_EQ(precompiled == nullptr, made == nullptr) << locale;
+    if (made != nullptr) {
+      EXPECT_EQ(precompiled->weight, made->weight) << locale;
+    }
+  }
+  bool found = true;
+  EXPECT_EQ(PrecompiledQuickCollation("xx_Nowhere", found), nullptr);
+  EXPECT_FALSE(found);
 }
 
 }  // namespace

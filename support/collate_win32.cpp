@@ -23,4 +23,8 @@ const QuickCollation* LocaleQuickCollation() {
   return nullptr;
 }
 
+bool LocaleQuickCollationReady() {
+  return false;
+}
+
 }  // namespace dazi

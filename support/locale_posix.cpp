@@ -58,8 +58,12 @@ size_t AsciiBeginning(std::string_view text) {
 
 }  // namespace
 
+// Only the categories the tool uses are taken from the environment: the
+// character set and letter case, and the language of the C library's error
+// texts. Loading the others cost a run more than its sorting.
 void InitTextLocale() {
-  setlocale(LC_ALL, "");
+  setlocale(LC_CTYPE, "");
+  setlocale(LC_MESSAGES, "");
   TextLocale& locale = CurrentTextLocale();
   locale.doubleByteMode = false;
   locale.leadByteSet.fill(false);

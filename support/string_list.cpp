@@ -187,11 +187,13 @@ void TStringList::SortCaseless() {
 // by the quick collation, which agrees with Collate on them: the same
 // exchanges, and so the same places for entries that compare equal, at a
 // fraction of the cost. Only a list whose Collate is this class's own is
-// sorted so, and only a long one: the quick collation costs about as much to
-// make as sorting a few ten thousand entries the slow way.
+// sorted so, and only a long one unless the quick collation is at hand: made
+// at run time, it costs about as much as sorting a few ten thousand entries
+// the slow way.
 bool TStringList::SortQuickly() {
   constexpr int32_t kQuickSortFrom = 32768;
-  if (entryCount_ < kQuickSortFrom || typeid(*this) != typeid(TStringList)) return false;
+  if (typeid(*this) != typeid(TStringList)) return false;
+  if (entryCount_ < kQuickSortFrom && !LocaleQuickCollationReady()) return false;
   const QuickCollation* quickly = LocaleQuickCollation();
   if (quickly == nullptr) return false;
   std::vector<uint8_t> plain;
