@@ -161,7 +161,8 @@ TEST(PrecompiledQuickCollation, EqualsWhatTheCollatorMakes) {
   for (const std::string& locale : locales) {
     bool found = false;
     const QuickCollation* precompiled = PrecompiledQuickCollation(locale, found);
-    const QuickCollation* made = IcuCollation(locale, "UTF-8").Quick();
+    const IcuCollation collation(locale, "UTF-8");
+    const QuickCollation* made = collation.Quick();
     ASSERT_TRUE(found) << locale;
     ASSERT_EQ(precompiled == nullptr, made == nullptr) << locale;
     if (made != nullptr) {

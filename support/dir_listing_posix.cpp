@@ -12,6 +12,14 @@
 
 namespace dazi::posix {
 
+namespace {
+
+std::pair<time_t, long> ChangeTime(const struct stat& st) {
+  return {st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
+
+}  // namespace
+
 bool ReadEntries(int fd, std::vector<RawEntry>& entries) {
   const int readable = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (readable < 0) return false;
@@ -86,7 +94,7 @@ Listing* ListingCache::Read(DirId dir, int fd) {
   if (fstat(fd, &st) != 0 || !ReadEntries(fd, entries)) return nullptr;
   ++reads_;
   KeptListing kept;
-  kept.changed = st.st_ctim;
+  kept.changed = ChangeTime(st);
   for (const RawEntry& entry : entries) kept.listing.Add(entry.name);
   return &(listings_[dir] = std::move(kept)).listing;
 }
@@ -95,8 +103,7 @@ Listing* ListingCache::ReadIfChanged(DirId dir, int fd) {
   const auto found = listings_.find(dir);
   struct stat st;
   if (found == listings_.end() || fstat(fd, &st) != 0) return nullptr;
-  const struct timespec& changed = found->second.changed;
-  if (st.st_ctim.tv_sec == changed.tv_sec && st.st_ctim.tv_nsec == changed.tv_nsec) return nullptr;
+  if (ChangeTime(st) == found->second.changed) return nullptr;
   return Read(dir, fd);
 }
 

@@ -6,7 +6,6 @@
 // spelling has gone, and is kept up to date with the renames made here.
 
 #include <sys/types.h>
-#include <time.h>
 
 #include <cstddef>
 #include <map>
@@ -71,7 +70,7 @@ class ListingCache {
  private:
   struct KeptListing {
     Listing listing;
-    struct timespec changed {};
+    std::pair<time_t, long> changed;  // the directory's change time when read
   };
   std::map<DirId, KeptListing> listings_;
   std::set<DirId> showedCaseChange_;
