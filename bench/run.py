@@ -216,10 +216,13 @@ def targets(results, startup_gap):
         big = results[1000000]["dazi"] / results[1000000]["entries"]
         print(f"- time per entry at N=1,000,000 / at N=10,000: {big / small:.2f} (target ≤ 1.2): "
               f"{'met' if big / small <= 1.2 else 'NOT met'}")
+    # Peak RSS per entry is a target of the sized points: at the realistic
+    # point a few hundred kilobytes of start-up would count as growth.
+    results = {point: r for point, r in results.items() if point != REALISTIC}
     if not results:
         return
     worst = max(r["rss"] for r in results.values())
-    largest = max(results, key=point_size)
+    largest = max(results)
     print(f"- peak RSS per entry beyond the paths, largest N: "
           f"{results[largest]['rss']:.0f} bytes, worst {worst:.0f} (target ≤ 250): "
           f"{'met' if worst <= 250 else 'NOT met'}")
