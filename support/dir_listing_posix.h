@@ -30,7 +30,7 @@ bool ReadEntries(int fd, std::vector<RawEntry>& entries);
 
 class Listing {
  public:
-  bool Holds(std::string_view name) const { return names_.count(std::string(name)) != 0; }
+  bool Holds(const std::string& name) const { return names_.count(name) != 0; }
   void Add(const std::string& name);
   void Remove(const std::string& name);
   // The names whose upper-case spelling is upperName, byte-wise ascending.

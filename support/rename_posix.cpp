@@ -132,7 +132,7 @@ std::vector<std::string> SpellingsReadNow(const WalkedDir& dir, const std::strin
 
 class InPlace {
  public:
-  InPlace(const WalkedDir& dir) : dir_(dir), quirks_(QuirksOf(dir.id.first)) {}
+  explicit InPlace(const WalkedDir& dir) : dir_(dir), quirks_(QuirksOf(dir.id.first)) {}
 
   bool Rename(const std::string& name, const std::string& newName) {
     return SameUpperCase(name, newName) ? ChangeCase(name, newName, false)
