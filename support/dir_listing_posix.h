@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
@@ -54,6 +55,12 @@ class ListingCache {
   Listing* Get(DirId dir, int fd, bool& fresh);
   // The kept listing of the directory, or null; nothing is read.
   Listing* Kept(DirId dir);
+  // Offers take() each spelling of the upper-case names that the kept
+  // listing of the directory has (read now if there is none) until it takes
+  // one; a directory that changed since its listing was read is read again,
+  // once. Whether one was taken.
+  template <typename Take>
+  bool OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames, Take take);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
   // The kept listing read again where the directory changed since it was
@@ -78,5 +85,21 @@ class ListingCache {
 };
 
 ListingCache& Listings();
+
+template <typename Take>
+bool ListingCache::OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames,
+                                  Take take) {
+  bool fresh = false;
+  for (Listing* listing = Get(dir, fd, fresh); listing != nullptr;
+       listing = ReadIfChanged(dir, fd), fresh = true) {
+    for (const std::string& upper : upperNames) {
+      for (const std::string& spelling : listing->Spellings(upper)) {
+        if (take(spelling)) return true;
+      }
+    }
+    if (fresh) break;
+  }
+  return false;
+}
 
 }  // namespace dazi::posix
