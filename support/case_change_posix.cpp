@@ -47,7 +47,8 @@ constexpr CaseRow kRows[] = {
     // The spelling asked for is the one given.
     {.name = "as given, unlooked", .where = Where::Unlooked, .asAsked = true, .step = LookAtGiven},
     {.name = "as given, keeps case apart", .foldsCase = No, .asAsked = true, .step = Done},
-    {.name = "as given, fold unknown", .foldsCase = Unknown, .asAsked = true, .probed = false, .step = ProbeCase},
+    {.name = "as given, fold unknown", .foldsCase = Unknown, .asAsked = true, .otherCase = Unknown, .step = ProbeCase},
+    {.name = "as given, other case missing", .asAsked = true, .otherCase = No, .step = Done, .lesson = KeepsCaseApart},
     {.name = "as given, folds", .asAsked = true, .step = Locate},
     // Something answers to the new spelling.
     {.name = "taken", .target = Target::Taken, .step = ListTarget},
@@ -74,7 +75,7 @@ bool Matches(const CaseRow& row, const CaseFacts& f) {
          Fits(row.steadyInodes, f.steadyInodes) && Fits(row.listingHidesCase, f.listingHidesCase) &&
          Fits(row.showedHere, f.showedHere) && Fits(row.asAsked, f.asAsked) &&
          Fits(row.asciiOnly, f.asciiOnly) && Fits(row.appeared, f.appeared) &&
-         Fits(row.movingEmpties, f.movingEmpties) && Fits(row.probed, f.probed) &&
+         Fits(row.movingEmpties, f.movingEmpties) && Fits(row.otherCase, f.otherCase) &&
          Fits(row.oneInode, f.oneInode);
 }
 

@@ -50,12 +50,12 @@ struct CaseFacts {
   bool listingHidesCase = false;
   bool showedHere = false;  // a case change made here showed in this directory's listing
   // The entry, from its spelling to the one asked for.
-  bool asAsked = false;             // the two spellings are one
-  bool asciiOnly = false;           // they differ in ASCII letters only
-  bool appeared = false;            // the kept listing has the new spelling and not the old
-  Known movingEmpties = Known::No;  // a directory that moving would empty
-  bool probed = false;              // the name in swapped case was looked at
-  Known oneInode = Known::Unknown;  // both spellings give one inode
+  bool asAsked = false;              // the two spellings are one
+  bool asciiOnly = false;            // they differ in ASCII letters only
+  bool appeared = false;             // the kept listing has the new spelling and not the old
+  Known movingEmpties = Known::No;   // a directory that moving would empty
+  Known otherCase = Known::Unknown;  // the name in swapped case answers (No: it is missing)
+  Known oneInode = Known::Unknown;   // both spellings give one inode
   Where where = Where::Unlooked;
   Attempt attempt = Attempt::None;
   Target target = Target::Unknown;
@@ -84,6 +84,7 @@ enum class Lesson {
   None,
   CaseShowsHere,        // the directory's listing shows case changes
   FoldsAndShows,        // the device folds case, and the listing shows the change
+  KeepsCaseApart,       // the device does not fold case
   DirectChangeIgnored,  // case changes go through the parked name from now on
   ListingHidesCase,     // listings there show one case: they are not read for it again
 };
@@ -105,7 +106,7 @@ struct CaseRow {
   std::optional<bool> asciiOnly = {};
   std::optional<bool> appeared = {};
   std::optional<Known> movingEmpties = {};
-  std::optional<bool> probed = {};
+  std::optional<Known> otherCase = {};
   std::optional<Known> oneInode = {};
   Step step = Step::Fail;
   Lesson lesson = Lesson::None;

@@ -220,6 +220,9 @@ void InPlace::Learn(Lesson lesson) {
     case Lesson::CaseShowsHere:
       Listings().SawCaseChange(dir_.id);
       break;
+    case Lesson::KeepsCaseApart:
+      quirks_.foldsCase = Known::No;
+      break;
     case Lesson::DirectChangeIgnored:
       quirks_.ignoresDirectCaseChange = true;
       break;
@@ -288,13 +291,13 @@ void InPlace::LookAtGiven() {
 // name without letters has nothing to change, and where the swapped one is
 // missing, the device keeps case apart.
 void InPlace::ProbeCase() {
-  facts_.probed = true;
   const std::string swapped = AsciiSwappedCase(from_);
   if (swapped == from_) {
     facts_.where = Where::AsAsked;
     return;
   }
-  if (!Exists(dir_, swapped) && errno == ENOENT) quirks_.foldsCase = Known::No;
+  const bool missing = !Exists(dir_, swapped) && errno == ENOENT;
+  facts_.otherCase = missing ? Known::No : Known::Yes;
 }
 
 // Another spelling found in the listing is the entry itself where the new
