@@ -14,9 +14,9 @@ using enum Lesson;
 using enum Made;
 
 // First match wins: where the entry turned out to stand; after a change, did
-// it show; devices where case changes go through the parked name; a spelling
-// that is missing; a spelling asked for that is the one given; a new spelling
-// that answers; the first try.
+// it show; an entry found parked; devices where case changes go through the
+// parked name; a spelling that is missing; a spelling asked for that is the
+// one given; a new spelling that answers; the first try.
 // clang-format off
 constexpr CaseRow kRows[] = {
     {.name = "gone", .where = Where::Gone, .step = Fail},
@@ -35,6 +35,7 @@ constexpr CaseRow kRows[] = {
     {.name = "one rename, lost", .made = OneRename, .shown = Shown::Lost, .step = Fail},
     {.name = "one rename, shown", .made = OneRename, .shown = Shown::AsAsked, .step = Done, .lesson = FoldsAndShows},
     {.name = "one rename, not taken", .made = OneRename, .shown = Shown::Other, .step = ThroughParked, .lesson = DirectChangeIgnored},
+    // Found under its parked name, left by a killed run.
     {.name = "parked", .where = Where::Parked, .step = FinishParked},
     // Devices where case changes go through the parked name.
     {.name = "two steps, unlooked", .where = Where::Unlooked, .inTwoSteps = true, .step = Locate},
