@@ -50,9 +50,6 @@ using DirId = std::pair<dev_t, ino_t>;
 
 class ListingCache {
  public:
-  // The kept listing of the directory, read now if there is none; null when
-  // it cannot be read. fresh tells whether this call read it.
-  Listing* Get(DirId dir, int fd, bool& fresh);
   // The kept listing of the directory, or null; nothing is read.
   Listing* Kept(DirId dir);
   // Offers take() each spelling of the upper-case names that the kept
@@ -63,9 +60,6 @@ class ListingCache {
   bool OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames, Take take);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
-  // The kept listing read again where the directory changed since it was
-  // read (by the run's own renames too); null when it did not or cannot be.
-  Listing* ReadIfChanged(DirId dir, int fd);
   // Follows a rename made here from one directory to another (or the same).
   void Renamed(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   // Whether a case change made here was seen in the directory's listing.
@@ -75,6 +69,13 @@ class ListingCache {
   size_t Reads() const { return reads_; }
 
  private:
+  // The kept listing of the directory, read now if there is none; null when
+  // it cannot be read. fresh tells whether this call read it.
+  Listing* Get(DirId dir, int fd, bool& fresh);
+  // The kept listing read again where the directory changed since it was
+  // read (by the run's own renames too); null when it did not or cannot be.
+  Listing* ReadIfChanged(DirId dir, int fd);
+
   struct KeptListing {
     Listing listing;
     std::pair<time_t, long> changed;  // the directory's change time when read
