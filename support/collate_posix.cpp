@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/codeset_posix.h"
 #include "support/collate.h"
 #include "support/collate_icu.h"
 #include "support/collate_tables.h"
@@ -41,8 +42,7 @@ std::u16string LetterRules() {
 }
 
 bool IsUtf8Charset(const std::string& charset) {
-  return charset.empty() || charset == "UTF-8" || charset == "utf8" ||
-         charset == "ANSI_X3.4-1968" || charset == "US-ASCII";
+  return charset.empty() || CodesetNamed(charset) != Codeset::Other;
 }
 
 int Sign(int value) {

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
@@ -49,16 +50,16 @@ using DirId = std::pair<dev_t, ino_t>;
 
 class ListingCache {
  public:
-  // The kept listing of the directory, read now if there is none; null when
-  // it cannot be read. fresh tells whether this call read it.
-  Listing* Get(DirId dir, int fd, bool& fresh);
   // The kept listing of the directory, or null; nothing is read.
   Listing* Kept(DirId dir);
+  // Offers take() each spelling of the upper-case names that the kept
+  // listing of the directory has (read now if there is none) until it takes
+  // one; a directory that changed since its listing was read is read again,
+  // once. Whether one was taken.
+  template <typename Take>
+  bool OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames, Take take);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
-  // The kept listing read again where the directory changed since it was
-  // read (by the run's own renames too); null when it did not or cannot be.
-  Listing* ReadIfChanged(DirId dir, int fd);
   // Follows a rename made here from one directory to another (or the same).
   void Renamed(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   // Whether a case change made here was seen in the directory's listing.
@@ -68,6 +69,13 @@ class ListingCache {
   size_t Reads() const { return reads_; }
 
  private:
+  // The kept listing of the directory, read now if there is none; null when
+  // it cannot be read. fresh tells whether this call read it.
+  Listing* Get(DirId dir, int fd, bool& fresh);
+  // The kept listing read again where the directory changed since it was
+  // read (by the run's own renames too); null when it did not or cannot be.
+  Listing* ReadIfChanged(DirId dir, int fd);
+
   struct KeptListing {
     Listing listing;
     std::pair<time_t, long> changed;  // the directory's change time when read
@@ -78,5 +86,21 @@ class ListingCache {
 };
 
 ListingCache& Listings();
+
+template <typename Take>
+bool ListingCache::OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames,
+                                  Take take) {
+  bool fresh = false;
+  for (Listing* listing = Get(dir, fd, fresh); listing != nullptr;
+       listing = ReadIfChanged(dir, fd), fresh = true) {
+    for (const std::string& upper : upperNames) {
+      for (const std::string& spelling : listing->Spellings(upper)) {
+        if (take(spelling)) return true;
+      }
+    }
+    if (fresh) break;
+  }
+  return false;
+}
 
 }  // namespace dazi::posix

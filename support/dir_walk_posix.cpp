@@ -170,23 +170,20 @@ bool DirWalker::Descend(const std::string& given) {
   return true;
 }
 
-// A directory that changed since its listing was read (a kept spelling has
+// The smallest spelling that differs in case only, else the parked name; a
+// directory that changed since its listing was read (a kept spelling has
 // gone, or the name is not there) is read again, once.
 int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step& next) {
-  bool fresh = false;
-  Listing* listing = Listings().Get(parent.id, parent.fd, fresh);
-  while (listing != nullptr) {
-    for (const std::string& upper : {LocaleUpperCase(given), LocaleUpperCase(ParkedName(given))}) {
-      for (const std::string& spelling : listing->Spellings(upper)) {
-        const int error = Enter(parent, spelling, next);
-        if (error == 0 || error == ELOOP) return error;
-      }
-    }
-    if (fresh) break;
-    listing = Listings().ReadIfChanged(parent.id, parent.fd);
-    fresh = true;
-  }
-  return ENOENT;
+  int found = ENOENT;
+  Listings().OfferSpellings(parent.id, parent.fd,
+                            {LocaleUpperCase(given), LocaleUpperCase(ParkedName(given))},
+                            [&](const std::string& spelling) {
+                              const int error = Enter(parent, spelling, next);
+                              if (error != 0 && error != ELOOP) return false;
+                              found = error;
+                              return true;
+                            });
+  return found;
 }
 
 // Opens name in parent as a directory without following a link, or through

@@ -7,11 +7,9 @@
 // name by an interrupted run is delivered under its own name.
 
 #include <dirent.h>
-#include <langinfo.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -19,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "support/codeset_posix.h"
 #include "support/dir_listing_posix.h"
 #include "support/dir_walk_posix.h"
 #include "support/filesys.h"
@@ -59,8 +58,7 @@ int32_t DosDateTime(time_t when) {
 }
 
 MaskCharStep NameCharacters() {
-  const char* codeset = nl_langinfo(CODESET);
-  return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0 ? StepUtf8 : StepTextLocale;
+  return LocaleCodeset() == Codeset::Utf8 ? StepUtf8 : StepTextLocale;
 }
 
 // The mask that matches every name, whatever it is.

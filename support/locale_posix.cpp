@@ -1,7 +1,5 @@
-#include <langinfo.h>
 #include <locale.h>
 
-#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <cwctype>
 #include <string>
 
+#include "support/codeset_posix.h"
 #include "support/locale.h"
 #include "support/text.h"
 
@@ -17,21 +16,10 @@ namespace dazi {
 
 namespace {
 
-bool IsUtf8Codeset() {
-  const char* codeset = nl_langinfo(CODESET);
-  if (codeset == nullptr) return false;
-  std::string name;
-  for (const char* c = codeset; *c != '\0'; ++c) {
-    if (*c != '-' && *c != '_')
-      name += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-  }
-  return name == "UTF8";
-}
-
 // A multi-byte character set other than UTF-8, in which a trail byte may look
 // like an ASCII character.
 bool IsDoubleByteCodeset() {
-  return MB_CUR_MAX > 1 && !IsUtf8Codeset();
+  return MB_CUR_MAX > 1 && LocaleCodeset() != Codeset::Utf8;
 }
 
 bool IsLeadByte(unsigned char byte) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/codeset_posix.h"
 #include "support/message_texts.h"
 #include "support/messages.h"
 
@@ -43,16 +44,11 @@ constexpr MessageEntry kMessages[] = {
     {DAZI_ID_EXTERNAL, DAZI_TEXT_EXTERNAL},
 };
 
-bool IsUtf8OrPlain(const char* codeset) {
-  return std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0 ||
-         std::strcmp(codeset, "ANSI_X3.4-1968") == 0 || std::strcmp(codeset, "US-ASCII") == 0;
-}
-
 // The templates are written in UTF-8; a locale with another character set
 // gets them converted, with '?' for what it cannot show.
 std::string ToLocaleCharset(const char* utf8) {
+  if (LocaleCodeset() != Codeset::Other) return utf8;
   const char* codeset = nl_langinfo(CODESET);
-  if (IsUtf8OrPlain(codeset)) return utf8;
   iconv_t converter = iconv_open(codeset, "UTF-8");
   if (converter == reinterpret_cast<iconv_t>(-1)) return utf8;
   std::string result;

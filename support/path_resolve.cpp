@@ -2,20 +2,24 @@
 
 #include <vector>
 
+#include "support/text.h"
+
 namespace dazi {
 
 namespace {
 
-bool IsSeparator(char c) {
-  return c == '/' || c == '\\';
+// A backslash that is the trail byte of a double-byte character is part of
+// a name.
+bool IsSeparatorAt(std::string_view text, size_t offset) {
+  return text[offset] == '/' || IsBackslashAt(text, static_cast<int>(offset + 1));
 }
 
 void AddParts(std::string_view text, std::vector<std::string_view>& parts) {
   size_t i = 0;
   while (i < text.size()) {
-    while (i < text.size() && IsSeparator(text[i])) ++i;
+    while (i < text.size() && IsSeparatorAt(text, i)) ++i;
     size_t start = i;
-    while (i < text.size() && !IsSeparator(text[i])) ++i;
+    while (i < text.size() && !IsSeparatorAt(text, i)) ++i;
     std::string_view part = text.substr(start, i - start);
     if (part.empty() || part == ".") continue;
     if (part == "..") {
@@ -31,7 +35,7 @@ void AddParts(std::string_view text, std::vector<std::string_view>& parts) {
 std::string ResolvePathText(std::string_view cwd, std::string_view path) {
   if (path.empty()) return std::string();
   std::vector<std::string_view> parts;
-  if (!IsSeparator(path.front())) AddParts(cwd, parts);
+  if (!IsSeparatorAt(path, 0)) AddParts(cwd, parts);
   AddParts(path, parts);
 
   std::string result;
@@ -39,7 +43,7 @@ std::string ResolvePathText(std::string_view cwd, std::string_view path) {
     result += '/';
     result += part;
   }
-  if (result.empty() || IsSeparator(path.back())) result += '/';
+  if (result.empty() || IsSeparatorAt(path, path.size() - 1)) result += '/';
   return result;
 }
 

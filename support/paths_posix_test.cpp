@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/paths.h"
+#include "support/text.h"
 
 namespace dazi {
 namespace {
@@ -59,6 +60,23 @@ TEST_F(PathsPosixTest, FullPathJoinsTheCurrentDirectory) {
   fs::current_path(root_ + "/sub/x");
   EXPECT_EQ(FullPathOf("..\\b"), root_ + "/sub/b");
   EXPECT_EQ(FullPathOf("."), root_ + "/sub/x");
+}
+
+// In a double-byte character set (lead bytes 0x81-0x9F here) a backslash may
+// be the trail byte of a character: it belongs to the name and separates
+// nothing, as on Windows.
+TEST_F(PathsPosixTest, ABackslashTrailByteBelongsToTheName) {
+  const std::string name = "d\x83\\";
+  fs::create_directories(root_ + "/" + name + "/x");
+  const TextLocale saved = CurrentTextLocale();
+  CurrentTextLocale().doubleByteMode = true;
+  for (int b = 0x81; b <= 0x9F; ++b) CurrentTextLocale().leadByteSet[b] = true;
+  fs::current_path(root_);
+  const bool found = IsExistingDirectory(root_ + "\\" + name + "\\x");
+  const std::string full = FullPathOf(name + "\\x\\");
+  CurrentTextLocale() = saved;
+  EXPECT_TRUE(found);
+  EXPECT_EQ(full, root_ + "/" + name + "/x/");
 }
 
 // Sets environment variables for one test and removes them afterwards.

@@ -1,12 +1,11 @@
 // Renames. An entry is renamed relative to the handle of its directory, which
 // the walker reached; the entries of one directory come one after another in
-// a sorted list and reuse it. A case change of the entry itself takes one
-// rename on every file system that makes it: where the file system folds
-// case, the new spelling answers with the entry itself and cannot name
-// another. Whether the change shows is read from the directory's listing once
-// per directory; where the file system reported a change done without making
-// it, the entry goes through its parked name, with interrupts held between
-// the two steps, and a later run finishes what a killed one left parked.
+// a sorted list and reuse it. How a case change is made (one rename, a rename
+// through the parked name, or failure) is decided by the table of
+// case_change_posix.h: InPlace only gathers the facts that a row asks for and
+// takes the step that the row names. Interrupts are held between the two
+// steps through the parked name, and a later run finishes what a killed one
+// left parked.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/case_change_posix.h"
 #include "support/dir_listing_posix.h"
 #include "support/dir_walk_posix.h"
 #include "support/filesys.h"
@@ -107,20 +107,16 @@ std::string AsciiSwappedCase(std::string name) {
 
 // The spelling under which the directory lists the entry that answers to
 // name without regard to case: of several, the byte-wise smallest that still
-// exists; empty when there is none. A directory that changed since its
-// listing was read is read again, once.
+// exists; empty when there is none.
 std::string SpellingOnDisk(const WalkedDir& dir, const std::string& name) {
-  bool fresh = false;
-  Listing* listing = Listings().Get(dir.id, dir.fd, fresh);
-  while (listing != nullptr) {
-    for (const std::string& spelling : listing->Spellings(LocaleUpperCase(name))) {
-      if (Exists(dir, spelling)) return spelling;
-    }
-    if (fresh) break;
-    listing = Listings().ReadIfChanged(dir.id, dir.fd);
-    fresh = true;
-  }
-  return {};
+  std::string found;
+  Listings().OfferSpellings(dir.id, dir.fd, {LocaleUpperCase(name)},
+                            [&](const std::string& spelling) {
+                              if (!Exists(dir, spelling)) return false;
+                              found = spelling;
+                              return true;
+                            });
+  return found;
 }
 
 // The directory's spellings of name after a case change, read now.
@@ -130,30 +126,42 @@ std::vector<std::string> SpellingsReadNow(const WalkedDir& dir, const std::strin
                             : std::vector<std::string>();
 }
 
+std::vector<size_t>& Trail() {
+  static std::vector<size_t> rows;
+  return rows;
+}
+
+// Safety net: the table ends every case change within a handful of steps.
+constexpr int kMostSteps = 16;
+
 class InPlace {
  public:
   explicit InPlace(const WalkedDir& dir) : dir_(dir), quirks_(QuirksOf(dir.id.first)) {}
 
   bool Rename(const std::string& name, const std::string& newName) {
-    return SameUpperCase(name, newName) ? ChangeCase(name, newName, false)
-                                        : RenameOther(name, newName);
+    return SameUpperCase(name, newName) ? ChangeCase(name, newName) : RenameOther(name, newName);
   }
 
  private:
   bool RenameOther(const std::string& name, const std::string& newName);
-  bool ChangeCase(const std::string& name, const std::string& newName, bool fromDisk);
-  bool KeepOrChange(const std::string& name);
-  bool FromDiskSpelling(const std::string& name, const std::string& newName, bool fromDisk);
-  bool OfItself(const std::string& from, const std::string& to);
-  bool ShowsOnce(const std::string& to);
-  bool ShowsAfterSteps(const std::string& to);
-  bool InTwoSteps(const std::string& name, const std::string& newName);
+  bool ChangeCase(const std::string& name, const std::string& newName);
+  void Observe();
+  void Learn(Lesson lesson);
+  void Take(Step step);
+  void LookAtGiven();
+  void ProbeCase();
+  void Locate();
+  void ListTarget();
+  void RenameOnto();
+  void RenameNoReplace();
+  void ListChange();
   bool ThroughParkedName(const std::string& from, const std::string& to);
-  bool FinishParked(const std::string& parked, const std::string& to);
   void Renamed(const std::string& from, const std::string& to);
 
   const WalkedDir& dir_;
   DeviceQuirks& quirks_;
+  std::string from_, to_;  // the entry's spelling as far as known, the one asked for
+  CaseFacts facts_;
 };
 
 bool InPlace::RenameOther(const std::string& name, const std::string& newName) {
@@ -169,124 +177,207 @@ bool InPlace::RenameOther(const std::string& name, const std::string& newName) {
   return true;
 }
 
-// fromDisk: name is the directory's own spelling, looked up already.
-bool InPlace::ChangeCase(const std::string& name, const std::string& newName, bool fromDisk) {
-  if (quirks_.CaseChangesInTwoSteps()) return InTwoSteps(name, newName);
-  if (name == newName) return KeepOrChange(name);
-  if (quirks_.foldsCase == Known::Yes && OnlyAsciiCaseDiffers(name, newName)) {
-    // A listing kept up to date with the run's renames may tell that the
-    // entry has its new spelling already (a path listed twice).
-    const Listing* kept = Listings().Kept(dir_.id);
-    if (kept != nullptr && kept->Holds(newName) && !kept->Holds(name)) return true;
-    if (renameat(dir_.fd, name.c_str(), dir_.fd, newName.c_str()) == 0) {
-      Renamed(name, newName);
-      return ShowsOnce(newName);
-    }
-    return errno == ENOENT && FromDiskSpelling(name, newName, fromDisk);
+// Asks the table for the next step until it says done or failed.
+bool InPlace::ChangeCase(const std::string& name, const std::string& newName) {
+  from_ = name;
+  to_ = newName;
+  facts_ = CaseFacts{};
+  facts_.movingEmpties = quirks_.losesMovedContents ? Known::Unknown : Known::No;
+  Trail().clear();
+  for (int i = 0; i < kMostSteps; ++i) {
+    Observe();
+    Trail().push_back(DecidingRow(facts_));
+    const CaseRow& row = CaseRows()[Trail().back()];
+    Learn(row.lesson);
+    if (row.step == Step::Done || row.step == Step::Fail) return row.step == Step::Done;
+    Take(row.step);
   }
-  const int error = RenameWithoutReplacing(quirks_, dir_.fd, name, dir_.fd, newName);
-  if (error == 0) {
-    Renamed(name, newName);
-    return true;
-  }
-  if (error == ENOENT) return FromDiskSpelling(name, newName, fromDisk);
-  if (error != EEXIST) return false;
-  // Something answers to the new spelling: the entry itself where the
-  // directory, read now, lists a single spelling of the name (the file
-  // system folds case), else another entry, which is never replaced.
-  const std::vector<std::string> spellings = SpellingsReadNow(dir_, newName);
-  if (spellings.size() != 1) return false;
-  return spellings[0] == newName || OfItself(spellings[0], newName);
+  return false;
 }
 
-// A name that already has the spelling asked for: done where the file system
-// keeps case apart; where it folds case, the listing tells the spelling.
-bool InPlace::KeepOrChange(const std::string& name) {
-  if (!Exists(dir_, name)) return FromDiskSpelling(name, name, false);
-  if (quirks_.foldsCase == Known::Unknown) {
-    const std::string swapped = AsciiSwappedCase(name);
-    if (swapped == name) return true;
-    if (!Exists(dir_, swapped) && errno == ENOENT) quirks_.foldsCase = Known::No;
-  }
-  if (quirks_.foldsCase == Known::No) return true;
-  const std::string onDisk = SpellingOnDisk(dir_, name);
-  if (onDisk.empty() || onDisk == name) return !onDisk.empty();
-  return OfItself(onDisk, name);
+// The facts that cost no look at the disk, as they stand now.
+void InPlace::Observe() {
+  facts_.inTwoSteps = quirks_.CaseChangesInTwoSteps();
+  facts_.foldsCase = quirks_.foldsCase;
+  facts_.steadyInodes = quirks_.steadyInodes;
+  facts_.listingHidesCase = quirks_.listingHidesCase;
+  facts_.showedHere = Listings().ShowedCaseChange(dir_.id);
+  facts_.asAsked = from_ == to_;
+  facts_.asciiOnly = OnlyAsciiCaseDiffers(from_, to_);
+  // A listing kept up to date with the run's renames may tell that the entry
+  // has its new spelling already (a path listed twice).
+  const Listing* kept = Listings().Kept(dir_.id);
+  facts_.appeared = kept != nullptr && kept->Holds(to_) && !kept->Holds(from_);
 }
 
-bool InPlace::FromDiskSpelling(const std::string& name, const std::string& newName, bool fromDisk) {
-  if (fromDisk) return false;
-  const std::string onDisk = SpellingOnDisk(dir_, name);
+void InPlace::Learn(Lesson lesson) {
+  switch (lesson) {
+    case Lesson::None:
+      break;
+    case Lesson::FoldsAndShows:
+      quirks_.foldsCase = Known::Yes;
+      [[fallthrough]];
+    case Lesson::CaseShowsHere:
+      Listings().SawCaseChange(dir_.id);
+      break;
+    case Lesson::KeepsCaseApart:
+      quirks_.foldsCase = Known::No;
+      break;
+    case Lesson::DirectChangeIgnored:
+      quirks_.ignoresDirectCaseChange = true;
+      break;
+    case Lesson::ListingHidesCase:
+      quirks_.listingHidesCase = true;
+      break;
+  }
+}
+
+void InPlace::Take(Step step) {
+  switch (step) {
+    case Step::LookAtGiven:
+      return LookAtGiven();
+    case Step::ProbeCase:
+      return ProbeCase();
+    case Step::Locate:
+      return Locate();
+    case Step::ListTarget:
+      return ListTarget();
+    case Step::LookAtKind:
+      facts_.movingEmpties = IsDirectory(dir_, from_) ? Known::Yes : Known::No;
+      return;
+    case Step::CompareInodes:
+      facts_.oneInode = SameEntry(dir_, from_, to_) ? Known::Yes : Known::No;
+      return;
+    case Step::RenameOnto:
+      return RenameOnto();
+    case Step::RenameNoReplace:
+      return RenameNoReplace();
+    case Step::ThroughParked:
+      if (!ThroughParkedName(from_, to_)) {
+        facts_.attempt = Attempt::Refused;
+        return;
+      }
+      facts_.made = Made::TwoSteps;
+      facts_.shown = Shown::Unread;
+      return;
+    case Step::FinishParked:
+      if (RenameWithoutReplacing(quirks_, dir_.fd, from_, dir_.fd, to_) != 0) {
+        facts_.attempt = Attempt::Refused;
+        return;
+      }
+      Renamed(from_, to_);
+      facts_.where = Where::AsAsked;
+      return;
+    case Step::ListChange:
+      return ListChange();
+    case Step::Done:
+    case Step::Fail:
+      return;
+  }
+}
+
+// The spelling asked for is the one given: whether it is there tells both
+// whether the entry is and whether the new spelling is taken.
+void InPlace::LookAtGiven() {
+  if (!Exists(dir_, from_)) {
+    facts_.attempt = Attempt::NoEntry;
+    return;
+  }
+  facts_.where = Where::Given;
+  facts_.target = Target::Taken;
+}
+
+// Where the device's folding is unknown, the name in swapped case tells: a
+// name without letters has nothing to change, and where the swapped one is
+// missing, the device keeps case apart.
+void InPlace::ProbeCase() {
+  const std::string swapped = AsciiSwappedCase(from_);
+  if (swapped == from_) {
+    facts_.where = Where::AsAsked;
+    return;
+  }
+  const bool missing = !Exists(dir_, swapped) && errno == ENOENT;
+  facts_.otherCase = missing ? Known::No : Known::Yes;
+}
+
+// Another spelling found in the listing is the entry itself where the new
+// spelling was seen taken; else it is tried afresh.
+void InPlace::Locate() {
+  const std::string onDisk = SpellingOnDisk(dir_, from_);
   if (onDisk.empty()) {
-    const std::string parked = SpellingOnDisk(dir_, ParkedName(name));
-    return !parked.empty() && FinishParked(parked, newName);
+    const std::string parked = SpellingOnDisk(dir_, ParkedName(from_));
+    facts_.where = parked.empty() ? Where::Gone : Where::Parked;
+    if (!parked.empty()) from_ = parked;
+    return;
   }
-  if (onDisk == newName) return true;
-  if (onDisk == name) return false;
-  return ChangeCase(onDisk, newName, true);
-}
-
-// A case change whose new spelling answers with the entry itself, as the
-// listing says; from is its spelling on disk. Where inode numbers are
-// steady, they must agree, and the system takes a rename between two names
-// of one inode for no change at all: it goes through the parked name, which
-// never replaces anything. Only where inode numbers tell nothing (FUSE)
-// does the listing alone allow a rename onto the new spelling.
-bool InPlace::OfItself(const std::string& from, const std::string& to) {
-  if (quirks_.steadyInodes && !quirks_.CaseChangesInTwoSteps()) {
-    if (!SameEntry(dir_, from, to)) return false;
-    quirks_.ignoresDirectCaseChange = true;
+  if (onDisk == to_) {
+    facts_.where = Where::AsAsked;
+    return;
   }
-  if (quirks_.CaseChangesInTwoSteps()) return ThroughParkedName(from, to) && ShowsAfterSteps(to);
-  if (renameat(dir_.fd, from.c_str(), dir_.fd, to.c_str()) != 0) return false;
-  Renamed(from, to);
-  return ShowsOnce(to);
-}
-
-// Whether a direct case change shows in the listing, read once per
-// directory. One the file system accepted without showing it is made again
-// through the parked name; from then on, every case change on that file
-// system goes that way.
-bool InPlace::ShowsOnce(const std::string& to) {
-  if (quirks_.foldsCase == Known::Yes && Listings().ShowedCaseChange(dir_.id)) return true;
-  const std::vector<std::string> spellings = SpellingsReadNow(dir_, to);
-  if (spellings.size() != 1) return false;  // twins, or gone
-  if (spellings[0] != to) {
-    quirks_.ignoresDirectCaseChange = true;
-    return ThroughParkedName(spellings[0], to) && ShowsAfterSteps(to);
+  if (onDisk == from_) {
+    facts_.where = Where::Given;
+    return;
   }
-  quirks_.foldsCase = Known::Yes;
-  Listings().SawCaseChange(dir_.id);
-  return true;
-}
-
-// After a change through the parked name, which takes effect on any file
-// system: a listing that still shows another spelling cannot show case
-// (lowntfs-3g with ignore_case), and is not read for it again.
-bool InPlace::ShowsAfterSteps(const std::string& to) {
-  if (quirks_.listingHidesCase || Listings().ShowedCaseChange(dir_.id)) return true;
-  const std::vector<std::string> spellings = SpellingsReadNow(dir_, to);
-  if (spellings.size() != 1) return false;
-  if (spellings[0] == to) {
-    Listings().SawCaseChange(dir_.id);
+  from_ = onDisk;
+  facts_.where = Where::Listed;
+  if (facts_.target == Target::Taken) {
+    facts_.target = Target::Itself;
   } else {
-    quirks_.listingHidesCase = true;
+    facts_.attempt = Attempt::None;
   }
-  return true;
 }
 
-// Where a direct case change does not take, or (fusefat) would lose the
-// entry's data: through the parked name. A directory that moving would
-// empty is left as it is.
-bool InPlace::InTwoSteps(const std::string& name, const std::string& newName) {
-  const std::string onDisk = SpellingOnDisk(dir_, name);
-  if (onDisk.empty()) {
-    const std::string parked = SpellingOnDisk(dir_, ParkedName(name));
-    return !parked.empty() && FinishParked(parked, newName);
+// Something answers to the new spelling: the entry itself where the
+// directory, read now, lists a single spelling of the name (the file system
+// folds case), else another entry, which is never replaced.
+void InPlace::ListTarget() {
+  const std::vector<std::string> spellings = SpellingsReadNow(dir_, to_);
+  if (spellings.size() != 1) {
+    facts_.where = Where::NotSingle;
+  } else if (spellings[0] == to_) {
+    facts_.where = Where::AsAsked;
+  } else {
+    from_ = spellings[0];
+    facts_.where = Where::Listed;
+    facts_.target = Target::Itself;
   }
-  if (onDisk == newName) return true;
-  if (quirks_.losesMovedContents && IsDirectory(dir_, onDisk)) return false;
-  return ThroughParkedName(onDisk, newName) && ShowsAfterSteps(newName);
+}
+
+void InPlace::RenameOnto() {
+  if (renameat(dir_.fd, from_.c_str(), dir_.fd, to_.c_str()) != 0) {
+    facts_.attempt = errno == ENOENT ? Attempt::NoEntry : Attempt::Refused;
+    return;
+  }
+  Renamed(from_, to_);
+  facts_.made = Made::OneRename;
+  facts_.shown = Shown::Unread;
+}
+
+void InPlace::RenameNoReplace() {
+  const int error = RenameWithoutReplacing(quirks_, dir_.fd, from_, dir_.fd, to_);
+  if (error == 0) {
+    Renamed(from_, to_);
+    facts_.where = Where::AsAsked;
+  } else if (error == EEXIST) {
+    facts_.target = Target::Taken;
+  } else {
+    facts_.attempt = error == ENOENT ? Attempt::NoEntry : Attempt::Refused;
+  }
+}
+
+// Whether the change shows in the listing read now: the one spelling there
+// is the new one, another (whose entry a further step starts from), or there
+// are twins, or none.
+void InPlace::ListChange() {
+  const std::vector<std::string> spellings = SpellingsReadNow(dir_, to_);
+  if (spellings.size() != 1) {
+    facts_.shown = Shown::Lost;
+  } else if (spellings[0] == to_) {
+    facts_.shown = Shown::AsAsked;
+  } else {
+    from_ = spellings[0];
+    facts_.shown = Shown::Other;
+  }
 }
 
 // Two renames, neither replacing anything; interrupts wait until both are
@@ -300,12 +391,6 @@ bool InPlace::ThroughParkedName(const std::string& from, const std::string& to) 
     return false;
   }
   Renamed(from, to);
-  return true;
-}
-
-bool InPlace::FinishParked(const std::string& parked, const std::string& to) {
-  if (RenameWithoutReplacing(quirks_, dir_.fd, parked, dir_.fd, to) != 0) return false;
-  Renamed(parked, to);
   return true;
 }
 
@@ -380,6 +465,10 @@ bool WalkBeside(std::string_view sourcePart, std::string_view targetPart, Walked
 }
 
 }  // namespace
+
+const std::vector<size_t>& RowsOfLastCaseChange() {
+  return Trail();
+}
 
 }  // namespace posix
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/posix_path.h"
 #include "support/text.h"
 #include "support/text_file.h"
 
@@ -35,12 +36,7 @@ TextFileRead NotOpened(int code) {
 }  // namespace
 
 TextFileRead ReadTextFile(const std::string& path) {
-  // The tool spells paths with backslashes; a backslash that is the trail
-  // byte of a double-byte character is no separator and stays.
-  std::string native = path;
-  for (size_t i = 0; i < native.size(); ++i) {
-    if (IsBackslashAt(path, static_cast<int>(i + 1))) native[i] = '/';
-  }
+  const std::string native = ToSystemPath(path);
   // Without O_NONBLOCK a FIFO would wait here for a writer.
   int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return NotOpened(errno);

@@ -4,7 +4,9 @@ Every test that takes the `dazi` fixture runs twice: on the native program and
 on the Windows program under Wine. Paths are handed to the Windows program in
 Wine's Z: drive form. With DAZI_NATIVE_ONLY=1 (the sanitized build) only the
 native program runs, and tests that need the Windows one are skipped;
-DAZI_SANITIZED=1 says that the native program carries the sanitizers.
+DAZI_SANITIZED=1 says that the native program carries the sanitizers. Where
+no Windows program is built, or Wine is missing, the Windows cases are skipped
+and the end of the output says why.
 """
 
 import os
@@ -16,7 +18,8 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 NATIVE = Path(os.environ.get("DAZI_NATIVE", ROOT / "build/native/dazi"))
 WINDOWS32 = Path(os.environ.get("DAZI_WINDOWS", ROOT / "build/windows/DAZI.exe"))
-WINDOWS64 = ROOT / "build/windows64/DAZI.exe"
+WINDOWS64 = Path(os.environ.get("DAZI_WINDOWS64", ROOT / "build/windows64/DAZI.exe"))
+WINE = Path(os.environ.get("DAZI_WINE", "/usr/lib/wine/wine64"))
 WINE_RUN = Path(os.environ.get("DAZI_WINE_RUN", ROOT / "tests/wine-run"))
 NATIVE_ONLY = os.environ.get("DAZI_NATIVE_ONLY") == "1"
 SANITIZED = os.environ.get("DAZI_SANITIZED") == "1"
@@ -26,13 +29,29 @@ USAGE = (b"Usage:\r\n  DAZI %outdir%\r\nOptions:\r\n  -?, --help\r\n"
          b"\tdisplay this help and exit.\r\n")
 
 
+def _shown(path):
+    return str(path.relative_to(ROOT)) if path.is_relative_to(ROOT) else str(path)
+
+
 def _windows_program():
-    """The 32-bit program where this kernel can run it, else its x86-64 twin."""
-    probe = subprocess.run([str(WINE_RUN), str(WINDOWS32), "-?"], capture_output=True)
-    if probe.returncode == 0 and probe.stdout.startswith(BANNER):
-        return WINDOWS32, None
+    """The 32-bit program where this kernel can run it, else its x86-64 twin,
+    and a note; or no program and the reason why the Windows cases skip."""
+    if not WINE.exists():
+        return None, ("Wine is missing here (scripts/install-deps installs it): "
+                      "the Windows cases are skipped")
+    if WINDOWS32.exists():
+        probe = subprocess.run([str(WINE_RUN), str(WINDOWS32), "-?"], capture_output=True)
+        if probe.returncode == 0 and probe.stdout.startswith(BANNER):
+            return WINDOWS32, None
+    if not WINDOWS64.exists():
+        return None, (f"no Windows program is built ({_shown(WINDOWS32)}, {_shown(WINDOWS64)}): "
+                      "the Windows cases are skipped; build the windows or windows64 preset "
+                      "to run them")
+    if not WINDOWS32.exists():
+        return WINDOWS64, (f"{_shown(WINDOWS32)} is not built; "
+                           f"the Windows cases run {_shown(WINDOWS64)} instead")
     return WINDOWS64, ("32-bit Windows programs cannot run on this kernel; "
-                       f"the Windows cases run {WINDOWS64.relative_to(ROOT)} instead")
+                       f"the Windows cases run {_shown(WINDOWS64)} instead")
 
 
 class Result:
@@ -112,6 +131,8 @@ def windows_program():
         pytest.skip("only the native program is under test")
     if "program" not in _windows_choice:
         _windows_choice["program"], _windows_choice["note"] = _windows_program()
+    if _windows_choice["program"] is None:
+        pytest.skip(_windows_choice["note"])
     return Program("windows", _windows_choice["program"])
 
 
