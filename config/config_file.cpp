@@ -4,8 +4,8 @@
 
 #include "config/entry_splitter.h"
 #include "scan/tree_scanner.h"
-#include "support/locale.h"
-#include "support/text.h"
+#include "support/text/locale.h"
+#include "support/text/text.h"
 
 namespace dazi {
 

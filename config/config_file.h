@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/string_list.h"
+#include "support/list/string_list.h"
 
 namespace dazi {
 

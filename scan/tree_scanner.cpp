@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "support/filesys.h"
-#include "support/text.h"
+#include "support/fs/filesys.h"
+#include "support/text/text.h"
 
 namespace dazi {
 

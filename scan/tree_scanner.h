@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "support/string_list.h"
+#include "support/list/string_list.h"
 
 namespace dazi {
 

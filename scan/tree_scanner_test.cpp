@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "support/filesys.h"
+#include "support/fs/filesys.h"
 #include "tests/unit/temp_tree.h"
 
 namespace dazi {

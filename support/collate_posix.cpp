@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/codeset_posix.h"
+#include "support/text/codeset_posix.h"
 #include "support/collate.h"
 #include "support/collate_icu.h"
 #include "support/collate_tables.h"

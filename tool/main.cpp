@@ -1,5 +1,5 @@
-#include "support/cmdline.h"
-#include "support/process.h"
+#include "support/runtime/cmdline.h"
+#include "support/runtime/process.h"
 #include "tool/startup.h"
 
 int main(int argc, char** argv) {

@@ -2,11 +2,11 @@
 
 #include "config/config_file.h"
 #include "scan/tree_scanner.h"
-#include "support/console.h"
-#include "support/filesys.h"
-#include "support/locale.h"
-#include "support/string_list.h"
-#include "support/text.h"
+#include "support/runtime/console.h"
+#include "support/fs/filesys.h"
+#include "support/text/locale.h"
+#include "support/list/string_list.h"
+#include "support/text/text.h"
 
 namespace dazi {
 

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "support/cmdline.h"
-#include "support/console.h"
-#include "support/paths.h"
-#include "support/process.h"
-#include "support/text.h"
+#include "support/runtime/cmdline.h"
+#include "support/runtime/console.h"
+#include "support/text/paths.h"
+#include "support/runtime/process.h"
+#include "support/text/text.h"
 #include "tool/rename_run.h"
 
 namespace dazi {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "support/cmdline.h"
+#include "support/runtime/cmdline.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace dazi::fuzz {

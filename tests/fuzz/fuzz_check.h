@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/text.h"
+#include "support/text/text.h"
 
 #define FUZZ_CHECK(condition)                                             \
   do {                                                                    \

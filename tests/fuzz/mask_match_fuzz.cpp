@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/mask_match.h"
+#include "support/text/mask_match.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace dazi::fuzz {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "support/string_list.h"
+#include "support/list/string_list.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace dazi::fuzz {

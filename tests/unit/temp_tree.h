@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/filesys.h"
+#include "support/fs/filesys.h"
 
 namespace dazi::test_support {
 

@@ -2,7 +2,7 @@
 
 #include "tests/unit/temp_tree.h"
 
-#include "support/filesys_posix.h"
+#include "support/fs/filesys_posix.h"
 
 namespace dazi::test_support {
 

@@ -1,0 +1,289 @@
+#include "support/fs/posix/dir_walk_posix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "support/fs/posix/fs_quirks_posix.h"
+#include "support/text/locale.h"
+#include "support/fs/parked_name.h"
+#include "support/text/text.h"
+
+namespace dazi::posix {
+
+namespace {
+
+// Handles kept open for the walked path at most: a deep tree must not run
+// out of descriptors.
+constexpr size_t kMaxOpenSteps = 32;
+
+constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool IdentityOf(int fd, DirId& id) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+}  // namespace
+
+bool IsSeparatorAt(std::string_view text, size_t offset) {
+  const char c = text[offset];
+  return (c == '/' || c == '\\') && ByteKindAt(text, offset) == ByteKind::Single;
+}
+
+bool IsDotName(std::string_view name) {
+  return name == "." || name == "..";
+}
+
+SplitPath SplitComponents(std::string_view path) {
+  SplitPath split;
+  split.absolute = !path.empty() && IsSeparatorAt(path, 0);
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && !IsSeparatorAt(path, i)) continue;
+    if (i > start) split.components.emplace_back(path.substr(start, i - start));
+    start = i + 1;
+  }
+  return split;
+}
+
+PathTail SplitLast(std::string_view path) {
+  size_t end = path.size();
+  while (end > 0 && IsSeparatorAt(path, end - 1)) --end;
+  size_t begin = end;
+  while (begin > 0 && !IsSeparatorAt(path, begin - 1)) --begin;
+  return {path.substr(0, begin), path.substr(begin, end - begin)};
+}
+
+bool SameUpperCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (!IsAscii(a) || !IsAscii(b)) return LocaleUpperCase(a) == LocaleUpperCase(b);
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+bool SameComponentsCaseless(const SplitPath& a, const SplitPath& b) {
+  if (a.absolute != b.absolute || a.components.size() != b.components.size()) return false;
+  for (size_t i = 0; i < a.components.size(); ++i) {
+    if (!SameUpperCase(a.components[i], b.components[i])) return false;
+  }
+  return true;
+}
+
+std::string JoinPath(const std::string& dir, std::string_view name) {
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+const char* OpenablePath(const std::string& dir) {
+  return dir.empty() ? "." : dir.c_str();
+}
+
+bool DirWalker::Walk(const SplitPath& dir, WalkedDir& walked) {
+  if ((chain_.empty() || absolute_ != dir.absolute) && !Start(dir.absolute)) return false;
+  size_t common = 0;
+  while (common + 1 < chain_.size() && common < dir.components.size() &&
+         chain_[common + 1].given == dir.components[common]) {
+    ++common;
+  }
+  while (chain_.size() > common + 1) {
+    Close(chain_.back());
+    chain_.pop_back();
+  }
+  if (OpenStep(common) < 0) return false;
+  for (size_t i = common; i < dir.components.size(); ++i) {
+    if (!Descend(dir.components[i])) return false;
+  }
+  const Step& last = chain_.back();
+  walked.fd = last.fd;
+  walked.id = last.id;
+  walked.path = last.path;
+  return true;
+}
+
+bool DirWalker::Start(bool absolute) {
+  Reset();
+  Step root;
+  root.path = absolute ? "/" : "";
+  root.fd = open(OpenablePath(root.path), kDirFlags);
+  if (root.fd < 0) return false;
+  if (!IdentityOf(root.fd, root.id)) {
+    Close(root);
+    return false;
+  }
+  absolute_ = absolute;
+  chain_.push_back(std::move(root));
+  return true;
+}
+
+// The handle of a kept step, opened again from its parent where it was
+// closed; it must still lead to the directory it led to.
+int DirWalker::OpenStep(size_t index) {
+  Step& step = chain_[index];
+  if (step.fd >= 0) return step.fd;
+  if (index == 0 || OpenStep(index - 1) < 0) return -1;
+  Step reopened = step;
+  reopened.fd = -1;
+  if (const int error = Enter(chain_[index - 1], step.name, reopened); error != 0) {
+    errno = error;
+    return -1;
+  }
+  step.fd = reopened.fd;
+  ++generation_;
+  KeepWithinBudget(index);
+  return step.fd;
+}
+
+// Takes one more component: its exact spelling, else the smallest spelling
+// that differs in case only, else an entry parked under another name.
+bool DirWalker::Descend(const std::string& given) {
+  Step& parent = chain_.back();
+  Step next;
+  next.given = given;
+  int error = Enter(parent, given, next);
+  if (error == ENOENT || error == ENOTDIR) error = EnterCaseless(parent, given, next);
+  if (error != 0) {
+    errno = error;
+    return false;
+  }
+  next.path = JoinPath(parent.path, next.name);
+  chain_.push_back(std::move(next));
+  KeepWithinBudget(chain_.size() - 1);
+  return true;
+}
+
+// The smallest spelling that differs in case only, else the parked name; a
+// directory that changed since its listing was read (a kept spelling has
+// gone, or the name is not there) is read again, once.
+int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step& next) {
+  int found = ENOENT;
+  Listings().OfferSpellings(parent.id, parent.fd,
+                            {LocaleUpperCase(given), LocaleUpperCase(ParkedName(given))},
+                            [&](const std::string& spelling) {
+                              const int error = Enter(parent, spelling, next);
+                              if (error != 0 && error != ELOOP) return false;
+                              found = error;
+                              return true;
+                            });
+  return found;
+}
+
+// Opens name in parent as a directory without following a link, or through
+// a link where none was seen there before; 0 or an error code.
+int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
+  next.name = name;
+  next.viaLink = false;
+  next.fd = openat(parent.fd, name.c_str(), kDirFlags | O_NOFOLLOW);
+  if (next.fd < 0) {
+    if (errno != ELOOP && errno != ENOTDIR) return errno;
+    struct stat st;
+    if (fstatat(parent.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISLNK(st.st_mode)) return ENOTDIR;
+    const auto found = seen_.find({parent.id.first, parent.id.second, name});
+    if (found != seen_.end() && !found->second.viaLink) return ELOOP;
+    next.fd = openat(parent.fd, name.c_str(), kDirFlags);
+    if (next.fd < 0) return errno;
+    next.viaLink = true;
+  }
+  if (const int error = Check(parent, next); error != 0) {
+    Close(next);
+    return error;
+  }
+  return 0;
+}
+
+// The directory reached must be what this name led to before, if anything.
+int DirWalker::Check(const Step& parent, Step& next) {
+  if (!IdentityOf(next.fd, next.id)) return errno;
+  Seen& seen = seen_[{parent.id.first, parent.id.second, next.name}];
+  const bool other = seen.id != next.id && QuirksOf(next.id.first).steadyInodes;
+  if (seen.idKnown && (seen.viaLink != next.viaLink || other)) return ELOOP;
+  seen = {next.viaLink, true, next.id};
+  return 0;
+}
+
+void DirWalker::SawDirectory(DirId dir, const std::string& name) {
+  seen_.try_emplace({dir.first, dir.second, name});
+}
+
+void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string& newName) {
+  if (auto found = seen_.find({dir.first, dir.second, oldName}); found != seen_.end()) {
+    Seen moved = found->second;
+    seen_.erase(found);
+    seen_[{dir.first, dir.second, newName}] = moved;
+  }
+  for (size_t i = 1; i < chain_.size(); ++i) {
+    if (chain_[i - 1].id == dir && chain_[i].name == oldName) {
+      chain_[i].name = newName;
+      for (size_t k = i; k < chain_.size(); ++k) {
+        chain_[k].path = JoinPath(chain_[k - 1].path, chain_[k].name);
+      }
+      ++generation_;
+      break;
+    }
+  }
+}
+
+void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
+                      const std::string& newName) {
+  if (auto found = seen_.find({from.first, from.second, oldName}); found != seen_.end()) {
+    Seen moved = found->second;
+    seen_.erase(found);
+    seen_[{to.first, to.second, newName}] = moved;
+  }
+  Reset();
+}
+
+void DirWalker::Close(Step& step) {
+  if (step.fd >= 0) close(step.fd);
+  step.fd = -1;
+  ++generation_;
+}
+
+// Closes the shallowest kept handles beyond the budget, never the root's nor
+// the one in use.
+void DirWalker::KeepWithinBudget(size_t inUse) {
+  size_t open = 0;
+  for (const Step& step : chain_) open += step.fd >= 0 ? 1 : 0;
+  for (size_t i = 1; open > kMaxOpenSteps && i < chain_.size(); ++i) {
+    if (i == inUse || chain_[i].fd < 0) continue;
+    Close(chain_[i]);
+    --open;
+  }
+}
+
+void DirWalker::Reset() {
+  for (Step& step : chain_) Close(step);
+  chain_.clear();
+}
+
+void DirWalker::Forget() {
+  Reset();
+  seen_.clear();
+  ++generation_;
+}
+
+DirWalker& Walker() {
+  static DirWalker walker;
+  return walker;
+}
+
+}  // namespace dazi::posix

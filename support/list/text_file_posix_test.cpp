@@ -1,0 +1,65 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "support/runtime/exceptions.h"
+#include "support/runtime/message_texts.h"
+#include "support/runtime/messages.h"
+#include "support/text/paths.h"
+#include "support/runtime/report.h"
+#include "support/list/string_list.h"
+#include "support/list/test_directory.h"
+
+namespace dazi {
+
+std::string MakeTestDirectory() {
+  const char* base = std::getenv("TMPDIR");
+  std::string path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/dazi-XXXXXX";
+  return mkdtemp(path.data()) != nullptr ? path + "/" : "/nonexistent/";
+}
+
+namespace {
+
+// Anything but a regular file fails to open, and promptly: a FIFO would wait
+// for a writer and a device might never end. The entries stay.
+TEST(LoadFromTextFile, OnlyARegularFileOpens) {
+  TestDirectory directory;
+  std::string fifo = directory.Path() + "fifo", huge = directory.Write("huge", "");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(truncate(huge.c_str(), off_t{1} << 31), 0);
+  const std::pair<std::string, int> cases[] = {{fifo, ENOTSUP},
+                                               {"/dev/zero", ENOTSUP},
+                                               {directory.Path(), EISDIR},
+                                               {huge, EFBIG},
+                                               {directory.Path() + "missing.env", ENOENT}};
+  for (const auto& [path, code] : cases) {
+    TStringList list;
+    list.Append("kept");
+    try {
+      list.LoadFromTextFile(path);
+      ADD_FAILURE() << path;
+    } catch (const EFOpenError& failure) {
+      EXPECT_EQ(failure.Message(),
+                FillTemplate(LoadMessage(DAZI_ID_FOPEN), {FullPathOf(path), std::strerror(code)}));
+    }
+    EXPECT_EQ(list.Count(), 1);
+  }
+}
+
+TEST(LoadFromTextFile, BackslashesOfThePathAreSeparators) {
+  TestDirectory directory;
+  ASSERT_EQ(mkdir((directory.Path() + "sub").c_str(), 0700), 0);
+  directory.Write("sub/dazi.env", "[FILES]\r\nx\r\n");
+  TStringList list;
+  list.LoadFromTextFile(directory.Path() + "sub\\dazi.env");
+  EXPECT_EQ(list.Count(), 2);
+}
+
+}  // namespace
+}  // namespace dazi

@@ -1,9 +1,0 @@
-#include "support/text.h"
-
-namespace dazi {
-
-const PathStyle& NativePathStyle() {
-  return kWindowsPaths;
-}
-
-}  // namespace dazi
