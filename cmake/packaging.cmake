@@ -63,7 +63,11 @@ else()
   set(CPACK_COMPONENTS_ALL program debian)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # dpkg-shlibdeps finds the libraries the program is linked against; ICU,
+  # opened at run time, it cannot see, so its package is named here: Debian's
+  # for the ICU version the program was configured against.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libicu${DAZI_ICU_MAJOR}")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DAZI_MAINTAINER}")

@@ -18,6 +18,7 @@
 #include "support/collate.h"
 #include "support/collate_icu.h"
 #include "support/collate_tables.h"
+#include "support/icu_library.h"
 
 namespace dazi {
 
@@ -121,27 +122,27 @@ struct Conversion {
   std::string* recording = nullptr;
 
   ~Conversion() {
-    if (converter != nullptr) ucnv_close(converter);
+    if (converter != nullptr) Icu().ucnv_close(converter);
   }
 
   static void Record(const void* context, UConverterToUnicodeArgs* args, const char* units,
                      int32_t length, UConverterCallbackReason reason, UErrorCode* error) {
     if (reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR)
       static_cast<const Conversion*>(context)->recording->append(units, length);
-    UCNV_TO_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, reason, error);
+    Icu().UCNV_TO_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, reason, error);
   }
 
   bool Open(const std::string& name) {
     if (converter != nullptr && charset == name) return true;
-    if (converter != nullptr) ucnv_close(converter);
+    if (converter != nullptr) Icu().ucnv_close(converter);
     UErrorCode status = U_ZERO_ERROR;
-    converter = ucnv_open(name.c_str(), &status);
+    converter = Icu().ucnv_open(name.c_str(), &status);
     if (U_FAILURE(status)) {
       converter = nullptr;
       return false;
     }
     charset = name;
-    ucnv_setToUCallBack(converter, Record, this, nullptr, nullptr, &status);
+    Icu().ucnv_setToUCallBack(converter, Record, this, nullptr, nullptr, &status);
     return U_SUCCESS(status);
   }
 
@@ -151,8 +152,8 @@ struct Conversion {
       invalid.clear();
       recording = &invalid;
       UErrorCode status = U_ZERO_ERROR;
-      int32_t length = ucnv_toUChars(converter, out.data(), static_cast<int32_t>(out.size()),
-                                     Bytes(text), Length(text), &status);
+      int32_t length = Icu().ucnv_toUChars(converter, out.data(), static_cast<int32_t>(out.size()),
+                                           Bytes(text), Length(text), &status);
       if (status != U_BUFFER_OVERFLOW_ERROR) return U_FAILURE(status) ? 0 : length;
       out.resize(static_cast<size_t>(length) + 1);
     }
@@ -174,19 +175,19 @@ bool IsPrintableAscii(UChar32 c) {
 std::array<bool, 128> JoinedCharacters(const UCollator* collator) {
   std::array<bool, 128> joined{};
   UErrorCode status = U_ZERO_ERROR;
-  USet* tailored = ucol_getTailoredSet(collator, &status);
-  const int32_t items = U_SUCCESS(status) ? uset_getItemCount(tailored) : 0;
+  USet* tailored = Icu().ucol_getTailoredSet(collator, &status);
+  const int32_t items = U_SUCCESS(status) ? Icu().uset_getItemCount(tailored) : 0;
   if (U_FAILURE(status)) joined.fill(true);
   for (int32_t i = 0; i < items; ++i) {
     UChar32 start = 0, end = -1;
     UChar text[256];
     status = U_ZERO_ERROR;
-    const int32_t length = uset_getItem(tailored, i, &start, &end, text, 256, &status);
+    const int32_t length = Icu().uset_getItem(tailored, i, &start, &end, text, 256, &status);
     if (U_FAILURE(status)) joined.fill(true);
     if (length < 2 || !std::all_of(text, text + length, IsPrintableAscii)) continue;
     for (int32_t k = 0; k < length; ++k) joined[text[k]] = true;
   }
-  uset_close(tailored);
+  Icu().uset_close(tailored);
   return joined;
 }
 
@@ -196,7 +197,7 @@ std::array<bool, 128> JoinedCharacters(const UCollator* collator) {
 // secondary weight for each, so its secondary part differs from a letter's.
 bool WeightsOf(const UCollator* collator, UChar c, std::string& primary, std::string& secondary) {
   uint8_t key[64];
-  const int32_t length = ucol_getSortKey(collator, &c, 1, key, sizeof key);
+  const int32_t length = Icu().ucol_getSortKey(collator, &c, 1, key, sizeof key);
   if (length <= 0 || length > static_cast<int32_t>(sizeof key)) return false;
   const std::string bytes(reinterpret_cast<const char*>(key), static_cast<size_t>(length - 1));
   const size_t cut = bytes.find('\x01');
@@ -232,28 +233,28 @@ std::string UserCharset() {
 
 IcuCollation::IcuCollation(const std::string& locale, const std::string& charset) {
   UErrorCode status = U_ZERO_ERROR;
-  UCollator* own = ucol_open(locale.c_str(), &status);
+  UCollator* own = Icu().ucol_open(locale.c_str(), &status);
   if (U_FAILURE(status)) return;
   int32_t length = 0;
-  const UChar* rules = ucol_getRules(own, &length);
+  const UChar* rules = Icu().ucol_getRules(own, &length);
   std::u16string combined(rules, static_cast<size_t>(length));
   combined += kSignRules;
   combined += LetterRules();
   UParseError where;
   status = U_ZERO_ERROR;
-  UCollator* tailored = ucol_openRules(combined.data(), static_cast<int32_t>(combined.size()),
-                                       UCOL_DEFAULT, UCOL_DEFAULT_STRENGTH, &where, &status);
+  UCollator* tailored = Icu().ucol_openRules(combined.data(), static_cast<int32_t>(combined.size()),
+                                             UCOL_DEFAULT, UCOL_DEFAULT_STRENGTH, &where, &status);
   if (U_SUCCESS(status)) {
-    ucol_close(own);
+    Icu().ucol_close(own);
     own = tailored;
     tailored_ = true;
   }
   // Letter case ignored, accents not; signs weigh like letters. The locale's
   // rules may ask otherwise, so each setting is made explicitly.
   status = U_ZERO_ERROR;
-  ucol_setStrength(own, UCOL_SECONDARY);
-  ucol_setAttribute(own, UCOL_CASE_LEVEL, UCOL_OFF, &status);
-  ucol_setAttribute(own, UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &status);
+  Icu().ucol_setStrength(own, UCOL_SECONDARY);
+  Icu().ucol_setAttribute(own, UCOL_CASE_LEVEL, UCOL_OFF, &status);
+  Icu().ucol_setAttribute(own, UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &status);
   collator_ = own;
 
   if (!IsUtf8Charset(charset) && conversion.Open(charset)) charset_ = charset;
@@ -284,7 +285,8 @@ void IcuCollation::RankPlainCharacters() const {
   for (const auto& [unused, x] : plain) {
     for (const auto& [alsoUnused, y] : plain) {
       const UChar first = static_cast<UChar>(x), second = static_cast<UChar>(y);
-      if (Sign(ucol_strcoll(collator_, &first, 1, &second, 1)) != QuickCompare({&x, 1}, {&y, 1})) {
+      if (Sign(Icu().ucol_strcoll(collator_, &first, 1, &second, 1)) !=
+          QuickCompare({&x, 1}, {&y, 1})) {
         quick_.weight.fill(0);
         return;
       }
@@ -311,7 +313,7 @@ int IcuCollation::QuickCompare(std::string_view a, std::string_view b) const {
 }
 
 IcuCollation::~IcuCollation() {
-  if (collator_ != nullptr) ucol_close(collator_);
+  if (collator_ != nullptr) Icu().ucol_close(collator_);
 }
 
 // Texts that the collator finds equal are further ordered by the bytes that
@@ -324,13 +326,14 @@ int IcuCollation::Compare(std::string_view a, std::string_view b) const {
   if (collator_ == nullptr) return CompareFolded(a, b);
   UErrorCode status = U_ZERO_ERROR;
   if (charset_.empty() || !conversion.Open(charset_)) {
-    int result = ucol_strcollUTF8(collator_, Bytes(a), Length(a), Bytes(b), Length(b), &status);
+    int result =
+        Icu().ucol_strcollUTF8(collator_, Bytes(a), Length(a), Bytes(b), Length(b), &status);
     return result != UCOL_EQUAL ? result : CompareInvalidUtf8(a, b);
   }
   int32_t firstLength = conversion.Convert(a, conversion.first, conversion.invalidFirst);
   int32_t secondLength = conversion.Convert(b, conversion.second, conversion.invalidSecond);
-  int result = ucol_strcoll(collator_, conversion.first.data(), firstLength,
-                            conversion.second.data(), secondLength);
+  int result = Icu().ucol_strcoll(collator_, conversion.first.data(), firstLength,
+                                  conversion.second.data(), secondLength);
   return result != UCOL_EQUAL ? result
                               : Sign(conversion.invalidFirst.compare(conversion.invalidSecond));
 }

@@ -10,10 +10,9 @@
 namespace dazi {
 
 // The quick collation that IcuCollation(locale, "UTF-8") makes, as made when
-// the program was built; null when that one has no plain character, when the
-// locale was not among those made, or when the ICU now running is not the one
-// they were made with. found tells whether the answer is known without the
-// collator (every case but the last two).
+// the program was built; null when that one has no plain character or when the
+// locale was not among those made. found tells whether the answer is known
+// without the collator (every case but the last).
 const QuickCollation* PrecompiledQuickCollation(std::string_view locale, bool& found);
 
 }  // namespace dazi

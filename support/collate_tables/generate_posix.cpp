@@ -15,6 +15,7 @@
 
 #include "support/collate_icu.h"
 #include "support/collate_tables.h"
+#include "support/icu_library.h"
 
 namespace dazi {
 
@@ -22,6 +23,15 @@ namespace dazi {
 const QuickCollation* PrecompiledQuickCollation(std::string_view, bool& found) {
   found = false;
   return nullptr;
+}
+
+// It is linked against ICU, whose functions the collation calls directly.
+const IcuLibrary& Icu() {
+#define DAZI_ICU_LINKED(name) .name = &::name,
+  static const IcuLibrary icu{DAZI_ICU_UC_FUNCTIONS(DAZI_ICU_LINKED)
+                                  DAZI_ICU_I18N_FUNCTIONS(DAZI_ICU_LINKED)};
+#undef DAZI_ICU_LINKED
+  return icu;
 }
 
 namespace {
@@ -89,9 +99,11 @@ int main(int argc, char** argv) {
   std::FILE* out = std::fopen(partial.c_str(), "w");
   if (out == nullptr) return 1;
   std::fprintf(out, "// Made by dazi_collate_tables at build time; do not edit.\n");
+  std::fprintf(out, "#include <unicode/uvernum.h>\n\n");
   std::fprintf(out, "#include \"support/collate_tables_data.h\"\n\n");
+  std::fprintf(out, "static_assert(U_ICU_VERSION_MAJOR_NUM == %d, \"made with ICU %s\");\n\n",
+               U_ICU_VERSION_MAJOR_NUM, U_ICU_VERSION);
   std::fprintf(out, "namespace dazi::collate_tables {\n\n");
-  std::fprintf(out, "const char kIcuVersion[] = \"%s\";\n\n", U_ICU_VERSION);
   std::fprintf(out, "const QuickCollation kWeights[] = {\n");
   for (const std::string& table : tables) std::fprintf(out, "    {{%s}},\n", table.c_str());
   std::fprintf(out, "};\n\nconst LocaleWeights kLocales[] = {\n");

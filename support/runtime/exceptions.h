@@ -36,6 +36,9 @@ DAZI_FAILURE_CLASS(EStringListError, Exception);
 DAZI_FAILURE_CLASS(EStreamError, Exception);
 DAZI_FAILURE_CLASS(EFileStreamError, EStreamError);
 DAZI_FAILURE_CLASS(EFOpenError, EFileStreamError);
+// A system library the run needs cannot be loaded (POSIX: ICU, opened when
+// the collation first needs it).
+DAZI_FAILURE_CLASS(ELibraryError, Exception);
 
 // Processor faults, made by the top-level fault handling.
 DAZI_FAILURE_CLASS(EExternal, Exception);

@@ -20,6 +20,10 @@
 #define DAZI_TEXT_FOPEN "ファイル \"%s\". %s は開けません"
 #endif
 
+// POSIX only, where ICU is opened at run time.
+#define DAZI_ID_LIBRARY 65403
+#define DAZI_TEXT_LIBRARY "ライブラリ %s を読み込めません (%s)"
+
 #define DAZI_ID_IO_FILE_NOT_FOUND 65410
 #define DAZI_TEXT_IO_FILE_NOT_FOUND "ファイルが見つかりません"
 #define DAZI_ID_IO_INVALID_NAME 65411
