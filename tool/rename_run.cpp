@@ -2,10 +2,10 @@
 
 #include "config/config_file.h"
 #include "scan/tree_scanner.h"
-#include "support/runtime/console.h"
 #include "support/fs/filesys.h"
-#include "support/text/locale.h"
 #include "support/list/string_list.h"
+#include "support/runtime/console.h"
+#include "support/text/locale.h"
 #include "support/text/text.h"
 
 namespace dazi {

@@ -4,8 +4,8 @@
 
 #include "support/runtime/cmdline.h"
 #include "support/runtime/console.h"
-#include "support/text/paths.h"
 #include "support/runtime/process.h"
+#include "support/text/paths.h"
 #include "support/text/text.h"
 #include "tool/rename_run.h"
 

@@ -17,15 +17,15 @@
 #include <unordered_set>
 #include <vector>
 
-#include "support/text/codeset_posix.h"
-#include "support/fs/posix/dir_listing_posix.h"
-#include "support/fs/posix/dir_walk_posix.h"
 #include "support/fs/filesys.h"
 #include "support/fs/filesys_posix.h"
+#include "support/fs/parked_name.h"
+#include "support/fs/posix/dir_listing_posix.h"
+#include "support/fs/posix/dir_walk_posix.h"
 #include "support/fs/posix/fs_quirks_posix.h"
+#include "support/text/codeset_posix.h"
 #include "support/text/locale.h"
 #include "support/text/mask_match.h"
-#include "support/fs/parked_name.h"
 
 namespace dazi {
 

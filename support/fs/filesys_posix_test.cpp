@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "support/fs/filesys.h"
 #include "support/fs/filesys_posix.h"
@@ -251,6 +253,10 @@ class FatRename : public ::testing::Test {
   void TearDown() override {
     if (!mounted_) return;
     if (Run("fusermount -u " + mount_.string()) != 0) Run("fusermount3 -u " + mount_.string());
+    // The daemon writes the image back after the unmount returns.
+    for (int i = 0; i < 300 && Run("pgrep -f '^fusefat .*" + image_ + "' >/dev/null") == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     EXPECT_EQ(Run("fsck.fat -n " + image_ + " >/dev/null"), 0) << "the FAT image is damaged";
   }
   static int Run(const std::string& command) { return std::system(command.c_str()); }

@@ -5,9 +5,9 @@
 #include <unordered_map>
 
 #include "support/fs/filesys.h"
+#include "support/fs/parked_name.h"
 #include "support/runtime/interrupts.h"
 #include "support/text/locale.h"
-#include "support/fs/parked_name.h"
 #include "support/text/text.h"
 
 namespace dazi {

@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "support/collate.h"
+#include "support/collate/collate.h"
+#include "support/list/text_file.h"
 #include "support/runtime/exceptions.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
-#include "support/text/paths.h"
 #include "support/runtime/report.h"
-#include "support/list/text_file.h"
+#include "support/text/paths.h"
 
 namespace dazi {
 

@@ -12,13 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "support/list/test_directory.h"
+#include "support/list/text_file.h"
 #include "support/runtime/exceptions.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
-#include "support/text/paths.h"
 #include "support/runtime/report.h"
-#include "support/list/test_directory.h"
-#include "support/list/text_file.h"
+#include "support/text/paths.h"
 
 namespace dazi {
 namespace {

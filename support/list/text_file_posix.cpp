@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
+#include "support/list/text_file.h"
 #include "support/text/posix_path.h"
 #include "support/text/text.h"
-#include "support/list/text_file.h"
 
 namespace dazi {
 

@@ -8,13 +8,13 @@
 #include <cstring>
 #include <string>
 
+#include "support/list/string_list.h"
+#include "support/list/test_directory.h"
 #include "support/runtime/exceptions.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
-#include "support/text/paths.h"
 #include "support/runtime/report.h"
-#include "support/list/string_list.h"
-#include "support/list/test_directory.h"
+#include "support/text/paths.h"
 
 namespace dazi {
 

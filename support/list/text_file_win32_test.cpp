@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "support/runtime/exceptions.h"
-#include "support/runtime/message_texts.h"
-#include "support/runtime/messages.h"
-#include "support/text/paths.h"
-#include "support/runtime/report.h"
 #include "support/list/string_list.h"
 #include "support/list/test_directory.h"
 #include "support/list/text_file.h"
+#include "support/runtime/exceptions.h"
+#include "support/runtime/message_texts.h"
+#include "support/runtime/messages.h"
+#include "support/runtime/report.h"
+#include "support/text/paths.h"
 
 namespace dazi {
 

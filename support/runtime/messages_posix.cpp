@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "support/text/codeset_posix.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
+#include "support/text/codeset_posix.h"
 
 namespace dazi {
 

@@ -6,10 +6,10 @@
 
 #include "support/runtime/cmdline.h"
 #include "support/runtime/console.h"
-#include "support/text/locale.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
 #include "support/runtime/report.h"
+#include "support/text/locale.h"
 
 namespace dazi {
 

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "support/fs/parked_name.h"
 #include "support/fs/posix/fs_quirks_posix.h"
 #include "support/text/locale.h"
-#include "support/fs/parked_name.h"
 #include "support/text/text.h"
 
 namespace dazi::posix {

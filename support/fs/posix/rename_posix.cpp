@@ -16,14 +16,14 @@
 #include <cstdio>
 #include <string>
 
+#include "support/fs/filesys.h"
+#include "support/fs/parked_name.h"
 #include "support/fs/posix/case_change_posix.h"
 #include "support/fs/posix/dir_listing_posix.h"
 #include "support/fs/posix/dir_walk_posix.h"
-#include "support/fs/filesys.h"
 #include "support/fs/posix/fs_quirks_posix.h"
 #include "support/runtime/interrupts.h"
 #include "support/text/locale.h"
-#include "support/fs/parked_name.h"
 
 namespace dazi {
 

@@ -1,13 +1,13 @@
 #pragma once
 // The data of the precompiled quick collations, written at build time by
-// support/collate_tables/generate_posix.cpp. They hold for every ICU that the
+// support/collate/tables/generate_posix.cpp. They hold for every ICU that the
 // program loads, whose major version, named in its libraries' and entry
 // points' names, is the one they were made with (the written source checks
 // that it is the one the program is built against).
 
 #include <cstddef>
 
-#include "support/collate.h"
+#include "support/collate/collate.h"
 
 namespace dazi::collate_tables {
 

@@ -1,4 +1,4 @@
-#include "support/collate.h"
+#include "support/collate/collate.h"
 
 #include <gtest/gtest.h>
 

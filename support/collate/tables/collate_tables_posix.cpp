@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "support/collate_tables.h"
-#include "support/collate_tables_data.h"
+#include "support/collate/tables/collate_tables.h"
+#include "support/collate/tables/collate_tables_data.h"
 
 namespace dazi {
 

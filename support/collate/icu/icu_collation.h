@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/collate.h"
+#include "support/collate/collate.h"
 
 namespace dazi {
 
@@ -17,6 +17,10 @@ std::string CollationLocaleOf(const char* lcAll, const char* lcCollate, const ch
 
 // The character set of the user's locale (LC_ALL, LC_CTYPE, LANG).
 std::string UserCharset();
+
+// Whether texts in the character set are compared as UTF-8 without
+// conversion: UTF-8 itself and plain ASCII (the C locale's).
+bool IsUtf8Charset(const std::string& charset);
 
 class IcuCollation {
  public:

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "support/collate.h"
+#include "support/collate/collate.h"
 
 namespace dazi {
 

@@ -14,11 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "support/collate/collate.h"
+#include "support/collate/icu/icu_collation.h"
+#include "support/collate/icu/icu_library.h"
 #include "support/text/codeset_posix.h"
-#include "support/collate.h"
-#include "support/collate_icu.h"
-#include "support/collate_tables.h"
-#include "support/icu_library.h"
 
 namespace dazi {
 
@@ -40,10 +39,6 @@ std::u16string LetterRules() {
     rules += {u'&', letter, u'<', u'<', u'<', static_cast<char16_t>(letter - 32)};
   }
   return rules;
-}
-
-bool IsUtf8Charset(const std::string& charset) {
-  return charset.empty() || CodesetNamed(charset) != Codeset::Other;
 }
 
 int Sign(int value) {
@@ -209,6 +204,10 @@ bool WeightsOf(const UCollator* collator, UChar c, std::string& primary, std::st
 
 }  // namespace
 
+bool IsUtf8Charset(const std::string& charset) {
+  return charset.empty() || CodesetNamed(charset) != Codeset::Other;
+}
+
 std::string CollationLocaleOf(const char* lcAll, const char* lcCollate, const char* lang) {
   const char* name = nullptr;
   for (const char* candidate : {lcAll, lcCollate, lang}) {
@@ -336,54 +335,6 @@ int IcuCollation::Compare(std::string_view a, std::string_view b) const {
                                   conversion.second.data(), secondLength);
   return result != UCOL_EQUAL ? result
                               : Sign(conversion.invalidFirst.compare(conversion.invalidSecond));
-}
-
-namespace {
-
-struct UserLocale {
-  std::string collation;
-  std::string charset;
-};
-
-const UserLocale& UserLocaleOf() {
-  static const UserLocale user{
-      CollationLocaleOf(std::getenv("LC_ALL"), std::getenv("LC_COLLATE"), std::getenv("LANG")),
-      UserCharset()};
-  return user;
-}
-
-// Built when a comparison first needs it: a run whose texts are all plain
-// sorts them with the precompiled quick collation alone.
-const IcuCollation& UserCollation() {
-  static const IcuCollation collation(UserLocaleOf().collation, UserLocaleOf().charset);
-  return collation;
-}
-
-// The precompiled quick collation of the user's locale; found tells whether
-// it is known without the collator.
-const QuickCollation* PrecompiledUserQuickCollation(bool& found) {
-  found = false;
-  const UserLocale& user = UserLocaleOf();
-  if (!IsUtf8Charset(user.charset)) return nullptr;
-  return PrecompiledQuickCollation(user.collation, found);
-}
-
-}  // namespace
-
-int LocaleCompareCaseless(std::string_view a, std::string_view b) {
-  return UserCollation().Compare(a, b);
-}
-
-const QuickCollation* LocaleQuickCollation() {
-  bool found = false;
-  const QuickCollation* precompiled = PrecompiledUserQuickCollation(found);
-  return found ? precompiled : UserCollation().Quick();
-}
-
-bool LocaleQuickCollationReady() {
-  bool found = false;
-  PrecompiledUserQuickCollation(found);
-  return found;
 }
 
 }  // namespace dazi

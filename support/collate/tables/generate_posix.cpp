@@ -1,8 +1,7 @@
 // Writes the C++ source of the precompiled quick collations (see
-// support/collate_tables.h) to the file named by its argument: every locale that ICU lists,
-// legacy names included, with the weights that IcuCollation gives it. Locales
-// with the same collation rules share one build of the collator, and equal
-// weights are written once.
+// support/collate/tables/collate_tables.h) to the file named by its argument: every locale that ICU
+// lists, legacy names included, with the weights that IcuCollation gives it. Locales with the same
+// collation rules share one build of the collator, and equal weights are written once.
 
 #include <unicode/uloc.h>
 #include <unicode/uversion.h>
@@ -13,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "support/collate_icu.h"
-#include "support/collate_tables.h"
-#include "support/icu_library.h"
+#include "support/collate/icu/icu_collation.h"
+#include "support/collate/icu/icu_library.h"
+#include "support/collate/tables/collate_tables.h"
 
 namespace dazi {
 
@@ -100,7 +99,7 @@ int main(int argc, char** argv) {
   if (out == nullptr) return 1;
   std::fprintf(out, "// Made by dazi_collate_tables at build time; do not edit.\n");
   std::fprintf(out, "#include <unicode/uvernum.h>\n\n");
-  std::fprintf(out, "#include \"support/collate_tables_data.h\"\n\n");
+  std::fprintf(out, "#include \"support/collate/tables/collate_tables_data.h\"\n\n");
   std::fprintf(out, "static_assert(U_ICU_VERSION_MAJOR_NUM == %d, \"made with ICU %s\");\n\n",
                U_ICU_VERSION_MAJOR_NUM, U_ICU_VERSION);
   std::fprintf(out, "namespace dazi::collate_tables {\n\n");

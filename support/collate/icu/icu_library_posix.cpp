@@ -1,11 +1,11 @@
 #include <dlfcn.h>
 #include <unicode/uvernum.h>
 
-#include "support/exceptions.h"
-#include "support/icu_library.h"
-#include "support/message_texts.h"
-#include "support/messages.h"
-#include "support/report.h"
+#include "support/collate/icu/icu_library.h"
+#include "support/runtime/exceptions.h"
+#include "support/runtime/message_texts.h"
+#include "support/runtime/messages.h"
+#include "support/runtime/report.h"
 
 #define DAZI_TEXT_OF(name) #name
 #define DAZI_NAME_OF(name) DAZI_TEXT_OF(name)

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "support/collate_icu.h"
-#include "support/collate_tables.h"
-#include "support/collate_tables_data.h"
+#include "support/collate/icu/icu_collation.h"
+#include "support/collate/tables/collate_tables.h"
+#include "support/collate/tables/collate_tables_data.h"
 
 namespace dazi {
 namespace {
