@@ -1,185 +1,42 @@
-// Directory searches and the file existence test. A search reaches its
-// directory through the walker, reads every name at once and closes the
-// directory again: a scan keeps one search open for each level it is down,
-// and open directories would run out of descriptors in a deep tree. The
-// directories it lists are remembered as seen, so that none of them is
-// passed through as a link later in the run. An entry left under its parked
-// name by an interrupted run is delivered under its own name.
+// The file-system primitives on POSIX: the process's rename engine over the
+// kernel's calls does the searches and the renames; the file existence test
+// asks the kernel directly.
 
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <ctime>
 #include <memory>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
-#include <vector>
 
 #include "support/fs/filesys.h"
 #include "support/fs/filesys_posix.h"
-#include "support/fs/parked_name.h"
-#include "support/fs/posix/dir_listing_posix.h"
-#include "support/fs/posix/dir_walk_posix.h"
-#include "support/fs/posix/fs_quirks_posix.h"
-#include "support/text/codeset_posix.h"
-#include "support/text/locale.h"
-#include "support/text/mask_match.h"
+#include "support/fs/posix/engine_posix.h"
+#include "support/fs/posix/system_posix.h"
 
 namespace dazi {
 
 namespace {
 
-using posix::RawEntry;
+posix::KernelSystem kernel;
+// Made when a search or a rename first needs it.
+std::unique_ptr<posix::Engine> processEngine;
 
-int LastError() {
-  return errno != 0 ? errno : EIO;
-}
-
-int32_t AttributesOf(std::string_view name, const struct stat* st, unsigned char type) {
-  int32_t attr = 0;
-  if (st != nullptr ? S_ISDIR(st->st_mode) : type == DT_DIR) attr |= kFaDirectory;
-  if (name[0] == '.' && !posix::IsDotName(name)) attr |= kFaHidden;
-  if (st != nullptr && (st->st_mode & S_IWUSR) == 0) attr |= kFaReadOnly;
-  return attr;
-}
-
-int32_t DosDateTime(time_t when) {
-  struct tm local;
-  if (localtime_r(&when, &local) == nullptr) return 0;
-  const int year = local.tm_year + 1900;
-  if (year < 1980 || year > 2107) return 0;
-  const uint32_t date =
-      static_cast<uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-  const uint32_t time =
-      static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
-  return static_cast<int32_t>((date << 16) | time);
-}
-
-MaskCharStep NameCharacters() {
-  return LocaleCodeset() == Codeset::Utf8 ? StepUtf8 : StepTextLocale;
-}
-
-// The mask that matches every name, whatever it is.
-constexpr std::string_view kEveryName = "*.*";
-
-}  // namespace
-
-struct PlatformSearch {
-  std::string dir;
-  std::vector<RawEntry> entries;
-  std::unordered_map<size_t, std::string> ownNames;  // of parked entries, by index
-  std::vector<std::string> upper;                    // none for the mask that takes every name
-  size_t next = 0;
-  std::string upperMask;
-  MaskCharStep step = StepSingleByte;
-
-  const std::string& ShownName(size_t index) const {
-    const auto own = ownNames.find(index);
-    return own != ownNames.end() ? own->second : entries[index].name;
-  }
-};
-
-namespace {
-
-// Parked entries whose own name nothing in the directory answers to.
-void FindParkedEntries(PlatformSearch& search) {
-  std::unordered_set<std::string> upperNames;
-  for (size_t i = 0; i < search.entries.size(); ++i) {
-    const std::string_view own = NameOfParked(search.entries[i].name);
-    if (own.empty()) continue;
-    if (upperNames.empty()) {
-      for (const RawEntry& entry : search.entries) upperNames.insert(LocaleUpperCase(entry.name));
-    }
-    if (upperNames.count(LocaleUpperCase(own)) == 0) search.ownNames.emplace(i, own);
-  }
-}
-
-void NoteDirectories(const posix::WalkedDir& dir, const std::vector<RawEntry>& entries) {
-  for (const RawEntry& entry : entries) {
-    if (entry.type == DT_DIR && !posix::IsDotName(entry.name)) {
-      posix::Walker().SawDirectory(dir.id, entry.name);
-    }
-  }
-}
-
-// Delivers the next entry that matches the mask and carries none of the
-// skipped bits; ENOENT when there is none left.
-int32_t DeliverEntry(TSearchRec& rec) {
-  PlatformSearch& search = *rec.Search;
-  while (search.next < search.entries.size()) {
-    const size_t index = search.next++;
-    const RawEntry& entry = search.entries[index];
-    if (!search.upper.empty() && !MaskMatches(search.upperMask, search.upper[index], search.step)) {
-      continue;
-    }
-    const std::string& shown = search.ShownName(index);
-    struct stat st;
-    const bool lookUp = !rec.KindsOnly || entry.type == DT_UNKNOWN;
-    const bool known = lookUp && lstat(posix::JoinPath(search.dir, entry.name).c_str(), &st) == 0;
-    if (lookUp && !known && errno == ENOENT) continue;  // gone since the directory was read
-    const int32_t attr = AttributesOf(shown, known ? &st : nullptr, entry.type);
-    if ((attr & rec.SkipAttr) != 0) continue;
-    rec.FoundTime = known ? DosDateTime(st.st_mtime) : 0;
-    rec.FoundSize = known ? static_cast<int32_t>(static_cast<uint32_t>(st.st_size)) : 0;
-    rec.FoundAttr = attr;
-    rec.FoundName = shown;
-    return 0;
-  }
-  return ENOENT;
+posix::Engine& ProcessEngine() {
+  if (!processEngine) processEngine = std::make_unique<posix::Engine>(kernel);
+  return *processEngine;
 }
 
 }  // namespace
-
-TSearchRec::~TSearchRec() {
-  EndFind(*this);
-}
 
 int32_t FindFirstEntry(std::string_view pattern, int32_t mask, TSearchRec& rec) {
-  EndFind(rec);
-  rec.SkipAttr = ~mask & (kFaHidden | kFaSysFile | kFaVolumeId | kFaDirectory);
-  size_t cut = pattern.size();
-  while (cut > 0 && !posix::IsSeparatorAt(pattern, cut - 1)) --cut;
-  const std::string_view dirPart = pattern.substr(0, cut);
-  const std::string_view namePart = pattern.substr(cut);
-  // Wildcards count only in the last component.
-  if (namePart.empty() || dirPart.find_first_of("*?") != std::string_view::npos) return ENOENT;
-
-  posix::WalkedDir dir;
-  if (!posix::Walker().Walk(posix::SplitComponents(dirPart), dir)) return LastError();
-  auto search = std::make_unique<PlatformSearch>();
-  if (!posix::ReadEntries(dir.fd, search->entries)) return LastError();
-  NoteDirectories(dir, search->entries);
-  FindParkedEntries(*search);
-  search->dir = dir.path;
-  search->upperMask = LocaleUpperCase(namePart);
-  if (search->upperMask != kEveryName) {
-    search->upper.reserve(search->entries.size());
-    for (size_t i = 0; i < search->entries.size(); ++i) {
-      search->upper.push_back(LocaleUpperCase(search->ShownName(i)));
-    }
-  }
-  search->step = NameCharacters();
-  rec.Search = search.release();
-  if (const int32_t code = DeliverEntry(rec); code != 0) {
-    EndFind(rec);
-    return code;
-  }
-  return 0;
+  return ProcessEngine().FindFirst(pattern, mask, rec);
 }
 
 int32_t FindNextEntry(TSearchRec& rec) {
-  return rec.Search != nullptr ? DeliverEntry(rec) : EBADF;
+  return ProcessEngine().FindNext(rec);
 }
 
-void EndFind(TSearchRec& rec) {
-  delete rec.Search;
-  rec.Search = nullptr;
-}
-
-bool IsSearchOpen(const TSearchRec& rec) {
-  return rec.Search != nullptr;
+bool RenamePath(std::string_view source, std::string_view target) {
+  return ProcessEngine().Rename(source, target);
 }
 
 // The path exactly as given, as the configuration file is opened with it.
@@ -192,13 +49,15 @@ bool IsExistingFile(std::string_view path) {
 namespace posix {
 
 size_t DirectoryReads() {
-  return Listings().Reads();
+  return ProcessEngine().DirectoryReads();
+}
+
+const std::vector<size_t>& RowsOfLastCaseChange() {
+  return ProcessEngine().RowsOfLastCaseChange();
 }
 
 void ForgetDirectories() {
-  Listings().Clear();
-  Walker().Forget();
-  ForgetQuirks();
+  processEngine.reset();
 }
 
 }  // namespace posix

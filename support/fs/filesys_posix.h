@@ -1,9 +1,10 @@
 #pragma once
-// What the POSIX file-system primitives keep between calls: directory
-// listings, the handles of the last path walked, the directories seen and
-// what each device does with case changes. Exposed for tests.
+// What the process's rename engine keeps between calls: directory listings,
+// the handles of the last path walked, the directories seen and what each
+// device does with case changes. Exposed for tests.
 
 #include <cstddef>
+#include <vector>
 
 namespace dazi {
 namespace posix {
@@ -11,7 +12,9 @@ namespace posix {
 // How many times a directory's entries were read since the start (or since
 // ForgetDirectories).
 size_t DirectoryReads();
-// Drops all of it and resets the count.
+// The rows of the case-change table that decided the last case change.
+const std::vector<size_t>& RowsOfLastCaseChange();
+// Drops all of it: the next search or rename starts a fresh engine.
 void ForgetDirectories();
 
 }  // namespace posix

@@ -28,11 +28,6 @@ namespace {
 // The system takes the slash for a separator too.
 constexpr PathStyle kSystemPaths{"\\/:", "\\/"};
 
-bool IsSeparatorAt(std::string_view path, size_t offset) {
-  return (path[offset] == '\\' || path[offset] == '/') &&
-         ByteKindAt(path, offset) == ByteKind::Single;
-}
-
 // The path without its trailing separators.
 std::string WithoutTrailingSeparators(std::string_view path) {
   size_t size = path.size();

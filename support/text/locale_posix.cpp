@@ -29,10 +29,6 @@ bool IsLeadByte(unsigned char byte) {
   return std::mbrtowc(&wide, &c, 1, &state) == static_cast<size_t>(-2);
 }
 
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // The number of ASCII bytes at the start of a text.
 size_t AsciiBeginning(std::string_view text) {
   size_t i = 0;

@@ -8,12 +8,6 @@ namespace dazi {
 
 namespace {
 
-// A backslash that is the trail byte of a double-byte character is part of
-// a name.
-bool IsSeparatorAt(std::string_view text, size_t offset) {
-  return text[offset] == '/' || IsBackslashAt(text, static_cast<int>(offset + 1));
-}
-
 void AddParts(std::string_view text, std::vector<std::string_view>& parts) {
   size_t i = 0;
   while (i < text.size()) {

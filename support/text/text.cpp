@@ -61,10 +61,50 @@ std::string TrimBlanks(std::string_view text) {
 
 std::string AsciiUpperCase(std::string_view text) {
   std::string result(text);
+  for (char& c : result) c = AsciiUpper(c);
+  return result;
+}
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string AsciiSwappedCase(std::string_view text) {
+  std::string result(text);
   for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - ('a' - 'A'));
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c + ('a' - 'A'));
+    }
   }
   return result;
+}
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+bool DifferOnlyInAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] &&
+        (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[i]) >= 0x80)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 int PlainPos(std::string_view needle, std::string_view text) {
@@ -161,6 +201,11 @@ bool IsBackslashAt(std::string_view text, int index) {
   if (index < 1 || static_cast<size_t>(index) > text.size()) return false;
   const size_t offset = static_cast<size_t>(index) - 1;
   return ByteAt(text, offset) == kBackslash && ByteKindAt(text, offset) == ByteKind::Single;
+}
+
+bool IsSeparatorAt(std::string_view text, size_t offset) {
+  const char c = text[offset];
+  return (c == '/' || c == '\\') && ByteKindAt(text, offset) == ByteKind::Single;
 }
 
 int LastSeparatorIndex(std::string_view separators, std::string_view text) {

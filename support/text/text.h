@@ -33,6 +33,14 @@ const PathStyle& NativePathStyle();  // defined per platform
 
 std::string TrimBlanks(std::string_view text);
 std::string AsciiUpperCase(std::string_view text);
+char AsciiUpper(char c);
+bool IsAscii(std::string_view text);
+// The ASCII letters of text in the other case.
+std::string AsciiSwappedCase(std::string_view text);
+// Of one length and equal but for the case of ASCII letters.
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
+// Of one length, and every byte where they differ is ASCII.
+bool DifferOnlyInAscii(std::string_view a, std::string_view b);
 int PlainPos(std::string_view needle, std::string_view text);
 int LocalePos(std::string_view needle, std::string_view text);
 std::string CopyRange(std::string_view text, int start, int count);
@@ -41,6 +49,9 @@ bool EqualStrings(std::string_view a, std::string_view b);
 
 ByteKind ByteKindAt(std::string_view text, size_t offset);
 bool IsBackslashAt(std::string_view text, int index);
+// A slash, or a backslash that is no trail byte of a double-byte character:
+// the separators that both programs take in a path.
+bool IsSeparatorAt(std::string_view text, size_t offset);
 int LastSeparatorIndex(std::string_view separators, std::string_view text);
 
 std::string FileDirPart(std::string_view path, const PathStyle& style = NativePathStyle());

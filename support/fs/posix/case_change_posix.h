@@ -117,7 +117,4 @@ std::span<const CaseRow> CaseRows();
 // The index of the first row the facts match; the last row matches any.
 size_t DecidingRow(const CaseFacts& facts);
 
-// The rows that decided the last case change, in order. For tests.
-const std::vector<size_t>& RowsOfLastCaseChange();
-
 }  // namespace dazi::posix

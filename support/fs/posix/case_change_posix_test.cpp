@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/fs/filesys.h"
+#include "support/fs/filesys_posix.h"
 #include "tests/unit/temp_tree.h"
 
 namespace dazi {

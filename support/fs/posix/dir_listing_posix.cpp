@@ -1,48 +1,10 @@
 #include "support/fs/posix/dir_listing_posix.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "support/text/locale.h"
 
 namespace dazi::posix {
-
-namespace {
-
-std::pair<time_t, long> ChangeTime(const struct stat& st) {
-  return {st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
-}
-
-}  // namespace
-
-bool ReadEntries(int fd, std::vector<RawEntry>& entries) {
-  const int readable = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (readable < 0) return false;
-  DIR* stream = fdopendir(readable);
-  if (stream == nullptr) {
-    close(readable);
-    return false;
-  }
-  bool complete = true;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(stream);
-    if (entry == nullptr) {
-      complete = errno == 0;
-      break;
-    }
-    entries.push_back({entry->d_name, entry->d_type});
-  }
-  const int error = errno;
-  closedir(stream);
-  errno = error;
-  return complete;
-}
 
 void Listing::Add(const std::string& name) {
   if (!names_.insert(name).second || !indexed_) return;
@@ -89,21 +51,21 @@ Listing* ListingCache::Kept(DirId dir) {
 }
 
 Listing* ListingCache::Read(DirId dir, int fd) {
-  struct stat st;
+  EntryStatus status;
   std::vector<RawEntry> entries;
-  if (fstat(fd, &st) != 0 || !ReadEntries(fd, entries)) return nullptr;
+  if (system_.StatHandle(fd, status) != 0 || system_.ReadEntries(fd, entries) != 0) return nullptr;
   ++reads_;
   KeptListing kept;
-  kept.changed = ChangeTime(st);
+  kept.changed = status.changed;
   for (const RawEntry& entry : entries) kept.listing.Add(entry.name);
   return &(listings_[dir] = std::move(kept)).listing;
 }
 
 Listing* ListingCache::ReadIfChanged(DirId dir, int fd) {
   const auto found = listings_.find(dir);
-  struct stat st;
-  if (found == listings_.end() || fstat(fd, &st) != 0) return nullptr;
-  if (ChangeTime(st) == found->second.changed) return nullptr;
+  EntryStatus status;
+  if (found == listings_.end() || system_.StatHandle(fd, status) != 0) return nullptr;
+  if (status.changed == found->second.changed) return nullptr;
   return Read(dir, fd);
 }
 
@@ -113,17 +75,6 @@ void ListingCache::Renamed(DirId from, const std::string& oldName, DirId to,
     found->second.listing.Remove(oldName);
   }
   if (auto found = listings_.find(to); found != listings_.end()) found->second.listing.Add(newName);
-}
-
-void ListingCache::Clear() {
-  listings_.clear();
-  showedCaseChange_.clear();
-  reads_ = 0;
-}
-
-ListingCache& Listings() {
-  static ListingCache cache;
-  return cache;
 }
 
 }  // namespace dazi::posix

@@ -5,8 +5,6 @@
 // case change must be seen, at most once per directory unless a kept
 // spelling has gone, and is kept up to date with the renames made here.
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <initializer_list>
 #include <map>
@@ -18,16 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "support/fs/posix/system_posix.h"
+
 namespace dazi::posix {
-
-struct RawEntry {
-  std::string name;
-  unsigned char type;  // DT_DIR, DT_LNK, ...; DT_UNKNOWN where the system does not tell
-};
-
-// Reads every entry of the directory that fd refers to (it may be an O_PATH
-// handle); false on an error, with errno set.
-bool ReadEntries(int fd, std::vector<RawEntry>& entries);
 
 class Listing {
  public:
@@ -45,11 +36,10 @@ class Listing {
   bool indexed_ = false;
 };
 
-// A directory's identity: its device and inode.
-using DirId = std::pair<dev_t, ino_t>;
-
 class ListingCache {
  public:
+  explicit ListingCache(System& system) : system_(system) {}
+
   // The kept listing of the directory, or null; nothing is read.
   Listing* Kept(DirId dir);
   // Offers take() each spelling of the upper-case names that the kept
@@ -58,6 +48,13 @@ class ListingCache {
   // once. Whether one was taken.
   template <typename Take>
   bool OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames, Take take);
+  // The spellings of the upper-case name in the kept listing of the
+  // directory (read now if there is none) that keep() accepts, byte-wise
+  // ascending; where it accepts none, a directory that changed since its
+  // listing was read is read again, once.
+  template <typename Keep>
+  std::vector<std::string> SpellingsWhere(DirId dir, int fd, const std::string& upperName,
+                                          Keep keep);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
   // Follows a rename made here from one directory to another (or the same).
@@ -65,7 +62,6 @@ class ListingCache {
   // Whether a case change made here was seen in the directory's listing.
   bool ShowedCaseChange(DirId dir) const { return showedCaseChange_.count(dir) != 0; }
   void SawCaseChange(DirId dir) { showedCaseChange_.insert(dir); }
-  void Clear();
   size_t Reads() const { return reads_; }
 
  private:
@@ -78,14 +74,13 @@ class ListingCache {
 
   struct KeptListing {
     Listing listing;
-    std::pair<time_t, long> changed;  // the directory's change time when read
+    std::pair<int64_t, long> changed;  // the directory's change time when read
   };
+  System& system_;
   std::map<DirId, KeptListing> listings_;
   std::set<DirId> showedCaseChange_;
   size_t reads_ = 0;
 };
-
-ListingCache& Listings();
 
 template <typename Take>
 bool ListingCache::OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames,
@@ -101,6 +96,21 @@ bool ListingCache::OfferSpellings(DirId dir, int fd, std::initializer_list<std::
     if (fresh) break;
   }
   return false;
+}
+
+template <typename Keep>
+std::vector<std::string> ListingCache::SpellingsWhere(DirId dir, int fd,
+                                                      const std::string& upperName, Keep keep) {
+  std::vector<std::string> kept;
+  bool fresh = false;
+  for (Listing* listing = Get(dir, fd, fresh); listing != nullptr;
+       listing = ReadIfChanged(dir, fd), fresh = true) {
+    for (const std::string& spelling : listing->Spellings(upperName)) {
+      if (keep(spelling)) kept.push_back(spelling);
+    }
+    if (fresh || !kept.empty()) break;
+  }
+  return kept;
 }
 
 }  // namespace dazi::posix

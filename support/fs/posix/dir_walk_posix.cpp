@@ -1,14 +1,8 @@
 #include "support/fs/posix/dir_walk_posix.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
 
 #include "support/fs/parked_name.h"
-#include "support/fs/posix/fs_quirks_posix.h"
 #include "support/text/locale.h"
 #include "support/text/text.h"
 
@@ -20,30 +14,7 @@ namespace {
 // out of descriptors.
 constexpr size_t kMaxOpenSteps = 32;
 
-constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-bool IdentityOf(int fd, DirId& id) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  id = {st.st_dev, st.st_ino};
-  return true;
-}
-
 }  // namespace
-
-bool IsSeparatorAt(std::string_view text, size_t offset) {
-  const char c = text[offset];
-  return (c == '/' || c == '\\') && ByteKindAt(text, offset) == ByteKind::Single;
-}
 
 bool IsDotName(std::string_view name) {
   return name == "." || name == "..";
@@ -72,10 +43,7 @@ PathTail SplitLast(std::string_view path) {
 bool SameUpperCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   if (!IsAscii(a) || !IsAscii(b)) return LocaleUpperCase(a) == LocaleUpperCase(b);
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
+  return EqualIgnoringAsciiCase(a, b);
 }
 
 bool SameComponentsCaseless(const SplitPath& a, const SplitPath& b) {
@@ -97,8 +65,10 @@ const char* OpenablePath(const std::string& dir) {
   return dir.empty() ? "." : dir.c_str();
 }
 
-bool DirWalker::Walk(const SplitPath& dir, WalkedDir& walked) {
-  if ((chain_.empty() || absolute_ != dir.absolute) && !Start(dir.absolute)) return false;
+int DirWalker::Walk(const SplitPath& dir, WalkedDir& walked) {
+  if (chain_.empty() || absolute_ != dir.absolute) {
+    if (const int error = Start(dir.absolute); error != 0) return error;
+  }
   size_t common = 0;
   while (common + 1 < chain_.size() && common < dir.components.size() &&
          chain_[common + 1].given == dir.components[common]) {
@@ -108,66 +78,64 @@ bool DirWalker::Walk(const SplitPath& dir, WalkedDir& walked) {
     Close(chain_.back());
     chain_.pop_back();
   }
-  if (OpenStep(common) < 0) return false;
+  if (const int error = OpenStep(common); error != 0) return error;
   for (size_t i = common; i < dir.components.size(); ++i) {
-    if (!Descend(dir.components[i])) return false;
+    if (const int error = Descend(dir.components[i]); error != 0) return error;
   }
   const Step& last = chain_.back();
   walked.fd = last.fd;
   walked.id = last.id;
   walked.path = last.path;
-  return true;
+  return 0;
 }
 
-bool DirWalker::Start(bool absolute) {
+int DirWalker::Start(bool absolute) {
   Reset();
   Step root;
   root.path = absolute ? "/" : "";
-  root.fd = open(OpenablePath(root.path), kDirFlags);
-  if (root.fd < 0) return false;
-  if (!IdentityOf(root.fd, root.id)) {
+  int error =
+      system_.OpenDirectory(kWorkingDirectory, OpenablePath(root.path), FollowLink::Yes, root.fd);
+  EntryStatus status;
+  if (error == 0) error = system_.StatHandle(root.fd, status);
+  if (error != 0) {
     Close(root);
-    return false;
+    return error;
   }
+  root.id = status.id;
   absolute_ = absolute;
   chain_.push_back(std::move(root));
-  return true;
+  return 0;
 }
 
 // The handle of a kept step, opened again from its parent where it was
 // closed; it must still lead to the directory it led to.
 int DirWalker::OpenStep(size_t index) {
   Step& step = chain_[index];
-  if (step.fd >= 0) return step.fd;
-  if (index == 0 || OpenStep(index - 1) < 0) return -1;
+  if (step.fd >= 0) return 0;
+  if (index == 0) return EBADF;
+  if (const int error = OpenStep(index - 1); error != 0) return error;
   Step reopened = step;
   reopened.fd = -1;
-  if (const int error = Enter(chain_[index - 1], step.name, reopened); error != 0) {
-    errno = error;
-    return -1;
-  }
+  if (const int error = Enter(chain_[index - 1], step.name, reopened); error != 0) return error;
   step.fd = reopened.fd;
   ++generation_;
   KeepWithinBudget(index);
-  return step.fd;
+  return 0;
 }
 
 // Takes one more component: its exact spelling, else the smallest spelling
 // that differs in case only, else an entry parked under another name.
-bool DirWalker::Descend(const std::string& given) {
+int DirWalker::Descend(const std::string& given) {
   Step& parent = chain_.back();
   Step next;
   next.given = given;
   int error = Enter(parent, given, next);
   if (error == ENOENT || error == ENOTDIR) error = EnterCaseless(parent, given, next);
-  if (error != 0) {
-    errno = error;
-    return false;
-  }
+  if (error != 0) return error;
   next.path = JoinPath(parent.path, next.name);
   chain_.push_back(std::move(next));
   KeepWithinBudget(chain_.size() - 1);
-  return true;
+  return 0;
 }
 
 // The smallest spelling that differs in case only, else the parked name; a
@@ -175,14 +143,14 @@ bool DirWalker::Descend(const std::string& given) {
 // gone, or the name is not there) is read again, once.
 int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step& next) {
   int found = ENOENT;
-  Listings().OfferSpellings(parent.id, parent.fd,
-                            {LocaleUpperCase(given), LocaleUpperCase(ParkedName(given))},
-                            [&](const std::string& spelling) {
-                              const int error = Enter(parent, spelling, next);
-                              if (error != 0 && error != ELOOP) return false;
-                              found = error;
-                              return true;
-                            });
+  listings_.OfferSpellings(parent.id, parent.fd,
+                           {LocaleUpperCase(given), LocaleUpperCase(ParkedName(given))},
+                           [&](const std::string& spelling) {
+                             const int error = Enter(parent, spelling, next);
+                             if (error != 0 && error != ELOOP) return false;
+                             found = error;
+                             return true;
+                           });
   return found;
 }
 
@@ -191,16 +159,20 @@ int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step&
 int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
   next.name = name;
   next.viaLink = false;
-  next.fd = openat(parent.fd, name.c_str(), kDirFlags | O_NOFOLLOW);
-  if (next.fd < 0) {
-    if (errno != ELOOP && errno != ENOTDIR) return errno;
-    struct stat st;
-    if (fstatat(parent.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-    if (!S_ISLNK(st.st_mode)) return ENOTDIR;
+  if (const int error = system_.OpenDirectory(parent.fd, name, FollowLink::No, next.fd);
+      error != 0) {
+    if (error != ELOOP && error != ENOTDIR) return error;
+    EntryStatus status;
+    if (const int statError = system_.Stat(parent.fd, name, status); statError != 0) {
+      return statError;
+    }
+    if (status.kind != EntryKind::Link) return ENOTDIR;
     const auto found = seen_.find({parent.id.first, parent.id.second, name});
     if (found != seen_.end() && !found->second.viaLink) return ELOOP;
-    next.fd = openat(parent.fd, name.c_str(), kDirFlags);
-    if (next.fd < 0) return errno;
+    if (const int linkError = system_.OpenDirectory(parent.fd, name, FollowLink::Yes, next.fd);
+        linkError != 0) {
+      return linkError;
+    }
     next.viaLink = true;
   }
   if (const int error = Check(parent, next); error != 0) {
@@ -212,9 +184,11 @@ int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
 
 // The directory reached must be what this name led to before, if anything.
 int DirWalker::Check(const Step& parent, Step& next) {
-  if (!IdentityOf(next.fd, next.id)) return errno;
+  EntryStatus status;
+  if (const int error = system_.StatHandle(next.fd, status); error != 0) return error;
+  next.id = status.id;
   Seen& seen = seen_[{parent.id.first, parent.id.second, next.name}];
-  const bool other = seen.id != next.id && QuirksOf(next.id.first).steadyInodes;
+  const bool other = seen.id != next.id && devices_.Of(next.id.first).steadyInodes;
   if (seen.idKnown && (seen.viaLink != next.viaLink || other)) return ELOOP;
   seen = {next.viaLink, true, next.id};
   return 0;
@@ -253,7 +227,7 @@ void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
 }
 
 void DirWalker::Close(Step& step) {
-  if (step.fd >= 0) close(step.fd);
+  if (step.fd >= 0) system_.Close(step.fd);
   step.fd = -1;
   ++generation_;
 }
@@ -273,17 +247,6 @@ void DirWalker::KeepWithinBudget(size_t inUse) {
 void DirWalker::Reset() {
   for (Step& step : chain_) Close(step);
   chain_.clear();
-}
-
-void DirWalker::Forget() {
-  Reset();
-  seen_.clear();
-  ++generation_;
-}
-
-DirWalker& Walker() {
-  static DirWalker walker;
-  return walker;
 }
 
 }  // namespace dazi::posix

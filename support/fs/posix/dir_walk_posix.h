@@ -16,8 +16,6 @@
 // The handles of the last path walked are kept, so that the entries of one
 // directory, which a sorted list brings one after another, cost no lookups.
 
-#include <sys/types.h>
-
 #include <map>
 #include <string>
 #include <string_view>
@@ -26,10 +24,11 @@
 #include <vector>
 
 #include "support/fs/posix/dir_listing_posix.h"
+#include "support/fs/posix/fs_quirks_posix.h"
+#include "support/fs/posix/system_posix.h"
 
 namespace dazi::posix {
 
-bool IsSeparatorAt(std::string_view text, size_t offset);
 bool IsDotName(std::string_view name);
 
 struct SplitPath {
@@ -64,11 +63,15 @@ struct WalkedDir {
 
 class DirWalker {
  public:
+  DirWalker(System& system, ListingCache& listings, Devices& devices)
+      : system_(system), listings_(listings), devices_(devices) {}
   ~DirWalker() { Reset(); }
+  DirWalker(const DirWalker&) = delete;
+  DirWalker& operator=(const DirWalker&) = delete;
 
-  // The directory that the components name; false with errno set when it
-  // cannot be reached (ELOOP for a directory swapped since it was seen).
-  bool Walk(const SplitPath& dir, WalkedDir& walked);
+  // The directory that the components name: 0, or the error that kept it
+  // out of reach (ELOOP for a directory swapped since it was seen).
+  int Walk(const SplitPath& dir, WalkedDir& walked);
 
   // A search saw name in dir as a directory, not a link.
   void SawDirectory(DirId dir, const std::string& name);
@@ -78,7 +81,6 @@ class DirWalker {
   // otherwise, so the kept handles go.
   void Moved(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   void Reset();
-  void Forget();
   // Changes whenever a directory handed out by Walk may no longer hold.
   unsigned Generation() const { return generation_; }
 
@@ -98,21 +100,22 @@ class DirWalker {
   };
   using SeenKey = std::tuple<dev_t, ino_t, std::string>;
 
-  bool Start(bool absolute);
+  int Start(bool absolute);
   int OpenStep(size_t index);
-  bool Descend(const std::string& given);
+  int Descend(const std::string& given);
   int EnterCaseless(const Step& parent, const std::string& given, Step& next);
   int Enter(const Step& parent, const std::string& name, Step& next);
   int Check(const Step& parent, Step& next);
   void Close(Step& step);
   void KeepWithinBudget(size_t inUse);
 
+  System& system_;
+  ListingCache& listings_;
+  Devices& devices_;
   std::vector<Step> chain_;
   bool absolute_ = false;
   std::map<SeenKey, Seen> seen_;
   unsigned generation_ = 0;
 };
-
-DirWalker& Walker();
 
 }  // namespace dazi::posix

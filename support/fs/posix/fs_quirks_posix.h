@@ -4,7 +4,9 @@
 // take flags, whether its listings show a case change, and whether renaming a
 // directory there loses the directory's contents.
 
-#include <sys/types.h>
+#include <map>
+
+#include "support/fs/posix/system_posix.h"
 
 namespace dazi::posix {
 
@@ -12,7 +14,9 @@ enum class Known { Unknown, Yes, No };
 
 struct DeviceQuirks {
   Known foldsCase = Known::Unknown;
-  bool takesNoFlags = false;
+  // Renames there take no flags: a rename that must not replace anything
+  // looks at its target first.
+  bool noReplaceRefused = false;
   // fusefat: a moved directory comes out empty, its entries' clusters
   // orphaned, and a case-only rename of a file frees its clusters.
   bool losesMovedContents = false;
@@ -29,10 +33,16 @@ struct DeviceQuirks {
   bool CaseChangesInTwoSteps() const { return losesMovedContents || ignoresDirectCaseChange; }
 };
 
-// The quirks of a device; the mount table is looked at the first time the
-// device is met.
-DeviceQuirks& QuirksOf(dev_t device);
+// The quirks of each device the run meets; the mount table is looked at the
+// first time a device is met.
+class Devices {
+ public:
+  explicit Devices(System& system) : system_(system) {}
+  DeviceQuirks& Of(dev_t device);
 
-void ForgetQuirks();
+ private:
+  System& system_;
+  std::map<dev_t, DeviceQuirks> known_;
+};
 
 }  // namespace dazi::posix

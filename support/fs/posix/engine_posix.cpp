@@ -1,0 +1,93 @@
+// The engine's renames: an entry is renamed relative to the handle of its
+// directory, which the walker reached. The entries of one directory come one
+// after another in a sorted list, so the directory parts of the last rename
+// and the directory they led to are kept: the next entry beside it costs no
+// splitting and no walk.
+
+#include "support/fs/posix/engine_posix.h"
+
+#include "support/fs/posix/run_state_posix.h"
+
+namespace dazi::posix {
+
+namespace {
+
+struct LastDirectory {
+  std::string sourcePart, targetPart;
+  unsigned generation = 0;
+  WalkedDir dir;
+  bool valid = false;
+};
+
+}  // namespace
+
+struct Engine::State : RunState {
+  using RunState::RunState;
+
+  // Whether source and target directory parts name one directory; dir is
+  // then the directory walked to, or null where it cannot be reached.
+  bool WalkBeside(std::string_view sourcePart, std::string_view targetPart, WalkedDir*& dir);
+
+  LastDirectory last;
+};
+
+bool Engine::State::WalkBeside(std::string_view sourcePart, std::string_view targetPart,
+                               WalkedDir*& dir) {
+  if (last.valid && last.generation == walker.Generation() && sourcePart == last.sourcePart &&
+      targetPart == last.targetPart) {
+    dir = &last.dir;
+    return true;
+  }
+  const SplitPath source = SplitComponents(sourcePart);
+  if (!SameComponentsCaseless(source, SplitComponents(targetPart))) return false;
+  last.valid = false;
+  if (walker.Walk(source, last.dir) != 0) {
+    dir = nullptr;
+    return true;
+  }
+  last.sourcePart = sourcePart;
+  last.targetPart = targetPart;
+  last.generation = walker.Generation();
+  last.valid = true;
+  dir = &last.dir;
+  return true;
+}
+
+Engine::Engine(System& system) : state_(std::make_unique<State>(system)) {}
+
+Engine::~Engine() = default;
+
+int32_t Engine::FindFirst(std::string_view pattern, int32_t mask, TSearchRec& rec) {
+  return posix::FindFirst(*state_, pattern, mask, rec);
+}
+
+int32_t Engine::FindNext(TSearchRec& rec) {
+  return posix::FindNext(rec);
+}
+
+bool Engine::Rename(std::string_view sourcePath, std::string_view targetPath) {
+  const PathTail source = SplitLast(sourcePath);
+  const PathTail target = SplitLast(targetPath);
+  if (source.name.empty() || target.name.empty() || IsDotName(source.name) ||
+      IsDotName(target.name)) {
+    return false;
+  }
+  const std::string name(source.name);
+  const std::string newName(target.name);
+  WalkedDir* dir = nullptr;
+  if (state_->WalkBeside(source.dirPart, target.dirPart, dir)) {
+    return dir != nullptr && RenameInPlace(*state_, *dir, name, newName);
+  }
+  return Move(*state_, SplitComponents(source.dirPart), name, SplitComponents(target.dirPart),
+              newName);
+}
+
+size_t Engine::DirectoryReads() const {
+  return state_->listings.Reads();
+}
+
+const std::vector<size_t>& Engine::RowsOfLastCaseChange() const {
+  return state_->trail;
+}
+
+}  // namespace dazi::posix

@@ -1,0 +1,363 @@
+// Renames in place, relative to the handle of the entry's directory, which
+// the walker reached. How a case change is made (one rename, a rename through
+// the parked name, or failure) is decided by the table of case_change_posix.h:
+// InPlace only gathers the facts that a row asks for and takes the step that
+// the row names. Interrupts are held between the two steps through the parked
+// name, and a later run finishes what a killed one left parked.
+
+#include <cerrno>
+#include <string>
+
+#include "support/fs/parked_name.h"
+#include "support/fs/posix/case_change_posix.h"
+#include "support/fs/posix/run_state_posix.h"
+#include "support/runtime/interrupts.h"
+#include "support/text/locale.h"
+#include "support/text/text.h"
+
+namespace dazi::posix {
+
+namespace {
+
+// An error that says the file system takes no flags on a rename.
+bool MeansFlagRefused(int error) {
+  return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+bool SameEntry(RunState& run, const WalkedDir& dir, const std::string& a, const std::string& b) {
+  EntryStatus first, second;
+  return run.system.Stat(dir.fd, a, first) == 0 && run.system.Stat(dir.fd, b, second) == 0 &&
+         first.id == second.id;
+}
+
+// What the directory's listing, read now, has for the name: its one spelling
+// there, or none where it has the name twice or not at all.
+std::string SingleSpellingReadNow(RunState& run, const WalkedDir& dir, const std::string& name) {
+  Listing* listing = run.listings.Read(dir.id, dir.fd);
+  if (listing == nullptr) return {};
+  const std::vector<std::string> spellings = listing->Spellings(LocaleUpperCase(name));
+  return spellings.size() == 1 ? spellings[0] : std::string();
+}
+
+// Safety net: the table ends every case change within a handful of steps.
+constexpr int kMostSteps = 16;
+
+class InPlace {
+ public:
+  InPlace(RunState& run, const WalkedDir& dir)
+      : run_(run), dir_(dir), quirks_(run.devices.Of(dir.id.first)) {}
+
+  bool Rename(const std::string& name, const std::string& newName) {
+    return SameUpperCase(name, newName) ? ChangeCase(name, newName) : RenameOther(name, newName);
+  }
+
+ private:
+  bool RenameOther(const std::string& name, const std::string& newName);
+  bool ChangeCase(const std::string& name, const std::string& newName);
+  void Observe();
+  void Learn(Lesson lesson);
+  void Take(Step step);
+  void LookAtGiven();
+  void ProbeCase();
+  void Locate();
+  void ListTarget();
+  void TakeRenameOnto();
+  void TakeRenameNoReplace();
+  void ThroughParkedName();
+  void FinishParked();
+  void ListChange();
+  int RenameNoReplace(const std::string& from, const std::string& to) {
+    return posix::RenameNoReplace(run_, quirks_, dir_.fd, from, dir_.fd, to);
+  }
+  void Renamed(const std::string& from, const std::string& to);
+
+  RunState& run_;
+  const WalkedDir& dir_;
+  DeviceQuirks& quirks_;
+  std::string from_, to_;  // the entry's spelling as far as known, the one asked for
+  CaseFacts facts_;
+};
+
+bool InPlace::RenameOther(const std::string& name, const std::string& newName) {
+  std::string from = name;
+  int error = RenameNoReplace(from, newName);
+  if (error == ENOENT) {
+    from = SingleSpellingOnDisk(run_, dir_, name);
+    if (from.empty()) return false;
+    error = RenameNoReplace(from, newName);
+  }
+  if (error != 0) return false;
+  Renamed(from, newName);
+  return true;
+}
+
+// Asks the table for the next step until it says done or failed.
+bool InPlace::ChangeCase(const std::string& name, const std::string& newName) {
+  from_ = name;
+  to_ = newName;
+  facts_ = CaseFacts{};
+  facts_.movingEmpties = quirks_.losesMovedContents ? Known::Unknown : Known::No;
+  run_.trail.clear();
+  for (int i = 0; i < kMostSteps; ++i) {
+    Observe();
+    run_.trail.push_back(DecidingRow(facts_));
+    const CaseRow& row = CaseRows()[run_.trail.back()];
+    Learn(row.lesson);
+    if (row.step == Step::Done || row.step == Step::Fail) return row.step == Step::Done;
+    Take(row.step);
+  }
+  return false;
+}
+
+// The facts that cost no look at the disk, as they stand now.
+void InPlace::Observe() {
+  facts_.inTwoSteps = quirks_.CaseChangesInTwoSteps();
+  facts_.foldsCase = quirks_.foldsCase;
+  facts_.steadyInodes = quirks_.steadyInodes;
+  facts_.listingHidesCase = quirks_.listingHidesCase;
+  facts_.showedHere = run_.listings.ShowedCaseChange(dir_.id);
+  facts_.asAsked = from_ == to_;
+  facts_.asciiOnly = DifferOnlyInAscii(from_, to_);
+  // A listing kept up to date with the run's renames may tell that the entry
+  // has its new spelling already (a path listed twice).
+  const Listing* kept = run_.listings.Kept(dir_.id);
+  facts_.appeared = kept != nullptr && kept->Holds(to_) && !kept->Holds(from_);
+}
+
+void InPlace::Learn(Lesson lesson) {
+  switch (lesson) {
+    case Lesson::None:
+      break;
+    case Lesson::FoldsAndShows:
+      quirks_.foldsCase = Known::Yes;
+      [[fallthrough]];
+    case Lesson::CaseShowsHere:
+      run_.listings.SawCaseChange(dir_.id);
+      break;
+    case Lesson::KeepsCaseApart:
+      quirks_.foldsCase = Known::No;
+      break;
+    case Lesson::DirectChangeIgnored:
+      quirks_.ignoresDirectCaseChange = true;
+      break;
+    case Lesson::ListingHidesCase:
+      quirks_.listingHidesCase = true;
+      break;
+  }
+}
+
+void InPlace::Take(Step step) {
+  switch (step) {
+    case Step::LookAtGiven:
+      return LookAtGiven();
+    case Step::ProbeCase:
+      return ProbeCase();
+    case Step::Locate:
+      return Locate();
+    case Step::ListTarget:
+      return ListTarget();
+    case Step::LookAtKind:
+      facts_.movingEmpties = IsDirectory(run_, dir_, from_) ? Known::Yes : Known::No;
+      return;
+    case Step::CompareInodes:
+      facts_.oneInode = SameEntry(run_, dir_, from_, to_) ? Known::Yes : Known::No;
+      return;
+    case Step::RenameOnto:
+      return TakeRenameOnto();
+    case Step::RenameNoReplace:
+      return TakeRenameNoReplace();
+    case Step::ThroughParked:
+      return ThroughParkedName();
+    case Step::FinishParked:
+      return FinishParked();
+    case Step::ListChange:
+      return ListChange();
+    case Step::Done:
+    case Step::Fail:
+      return;
+  }
+}
+
+// The spelling asked for is the one given: whether it is there tells both
+// whether the entry is and whether the new spelling is taken.
+void InPlace::LookAtGiven() {
+  if (!Exists(run_, dir_, from_)) {
+    facts_.attempt = Attempt::NoEntry;
+    return;
+  }
+  facts_.where = Where::Given;
+  facts_.target = Target::Taken;
+}
+
+// Where the device's folding is unknown, the name in swapped case tells: a
+// name without letters has nothing to change, and where the swapped one is
+// missing, the device keeps case apart.
+void InPlace::ProbeCase() {
+  const std::string swapped = AsciiSwappedCase(from_);
+  if (swapped == from_) {
+    facts_.where = Where::AsAsked;
+    return;
+  }
+  EntryStatus status;
+  const bool missing = run_.system.Stat(dir_.fd, swapped, status) == ENOENT;
+  facts_.otherCase = missing ? Known::No : Known::Yes;
+}
+
+// Another spelling found in the listing is the entry itself where the new
+// spelling was seen taken; else it is tried afresh. Where the spelling given
+// is missing and the listing has the name under two spellings, neither is
+// taken: which one was meant cannot be told.
+void InPlace::Locate() {
+  const std::vector<std::string> spellings = run_.listings.SpellingsWhere(
+      dir_.id, dir_.fd, LocaleUpperCase(from_),
+      [&](const std::string& spelling) { return Exists(run_, dir_, spelling); });
+  if (spellings.empty()) {
+    const std::string parked = SingleSpellingOnDisk(run_, dir_, ParkedName(from_));
+    facts_.where = parked.empty() ? Where::Gone : Where::Parked;
+    if (!parked.empty()) from_ = parked;
+    return;
+  }
+  const std::string& onDisk = spellings[0];
+  if (spellings.size() > 1 && facts_.where != Where::Given) {
+    facts_.where = Where::NotSingle;
+  } else if (onDisk == to_) {
+    facts_.where = Where::AsAsked;
+  } else if (onDisk == from_) {
+    facts_.where = Where::Given;
+  } else {
+    from_ = onDisk;
+    facts_.where = Where::Listed;
+    if (facts_.target == Target::Taken) {
+      facts_.target = Target::Itself;
+    } else {
+      facts_.attempt = Attempt::None;
+    }
+  }
+}
+
+// Something answers to the new spelling: the entry itself where the
+// directory, read now, lists a single spelling of the name (the file system
+// folds case), else another entry, which is never replaced.
+void InPlace::ListTarget() {
+  const std::string single = SingleSpellingReadNow(run_, dir_, to_);
+  if (single.empty()) {
+    facts_.where = Where::NotSingle;
+  } else if (single == to_) {
+    facts_.where = Where::AsAsked;
+  } else {
+    from_ = single;
+    facts_.where = Where::Listed;
+    facts_.target = Target::Itself;
+  }
+}
+
+void InPlace::TakeRenameOnto() {
+  if (const int error = run_.system.Rename(dir_.fd, from_, dir_.fd, to_, Replace::Allowed);
+      error != 0) {
+    facts_.attempt = error == ENOENT ? Attempt::NoEntry : Attempt::Refused;
+    return;
+  }
+  Renamed(from_, to_);
+  facts_.made = Made::OneRename;
+  facts_.shown = Shown::Unread;
+}
+
+void InPlace::TakeRenameNoReplace() {
+  const int error = RenameNoReplace(from_, to_);
+  if (error == 0) {
+    Renamed(from_, to_);
+    facts_.where = Where::AsAsked;
+  } else if (error == EEXIST) {
+    facts_.target = Target::Taken;
+  } else {
+    facts_.attempt = error == ENOENT ? Attempt::NoEntry : Attempt::Refused;
+  }
+}
+
+// Two renames, neither replacing anything; interrupts wait until both are
+// done, and the entry gets its name back if the second fails.
+void InPlace::ThroughParkedName() {
+  const std::string parked = ParkedName(from_);
+  InterruptHold hold;
+  bool moved = RenameNoReplace(from_, parked) == 0;
+  if (moved && RenameNoReplace(parked, to_) != 0) {
+    RenameNoReplace(parked, from_);
+    moved = false;
+  }
+  if (!moved) {
+    facts_.attempt = Attempt::Refused;
+    return;
+  }
+  Renamed(from_, to_);
+  facts_.made = Made::TwoSteps;
+  facts_.shown = Shown::Unread;
+}
+
+void InPlace::FinishParked() {
+  if (RenameNoReplace(from_, to_) != 0) {
+    facts_.attempt = Attempt::Refused;
+    return;
+  }
+  Renamed(from_, to_);
+  facts_.where = Where::AsAsked;
+}
+
+// Whether the change shows in the listing read now: the one spelling there
+// is the new one, another (whose entry a further step starts from), or there
+// are twins, or none.
+void InPlace::ListChange() {
+  const std::string single = SingleSpellingReadNow(run_, dir_, to_);
+  if (single.empty()) {
+    facts_.shown = Shown::Lost;
+  } else if (single == to_) {
+    facts_.shown = Shown::AsAsked;
+  } else {
+    from_ = single;
+    facts_.shown = Shown::Other;
+  }
+}
+
+void InPlace::Renamed(const std::string& from, const std::string& to) {
+  run_.listings.Renamed(dir_.id, from, dir_.id, to);
+  run_.walker.Renamed(dir_.id, from, to);
+}
+
+}  // namespace
+
+int RenameNoReplace(RunState& run, DeviceQuirks& quirks, int fromDir, const std::string& from,
+                    int toDir, const std::string& to) {
+  if (!quirks.noReplaceRefused) {
+    const int error = run.system.Rename(fromDir, from, toDir, to, Replace::Never);
+    if (!MeansFlagRefused(error)) return error;
+    quirks.noReplaceRefused = true;
+  }
+  EntryStatus status;
+  if (const int error = run.system.Stat(toDir, to, status); error != ENOENT) {
+    return error == 0 ? EEXIST : error;
+  }
+  return run.system.Rename(fromDir, from, toDir, to, Replace::Allowed);
+}
+
+bool Exists(RunState& run, const WalkedDir& dir, const std::string& name) {
+  EntryStatus status;
+  return run.system.Stat(dir.fd, name, status) == 0;
+}
+
+bool IsDirectory(RunState& run, const WalkedDir& dir, const std::string& name) {
+  EntryStatus status;
+  return run.system.Stat(dir.fd, name, status) == 0 && status.kind == EntryKind::Directory;
+}
+
+std::string SingleSpellingOnDisk(RunState& run, const WalkedDir& dir, const std::string& name) {
+  const std::vector<std::string> spellings = run.listings.SpellingsWhere(
+      dir.id, dir.fd, LocaleUpperCase(name),
+      [&](const std::string& spelling) { return Exists(run, dir, spelling); });
+  return spellings.size() == 1 ? spellings[0] : std::string();
+}
+
+bool RenameInPlace(RunState& run, const WalkedDir& dir, const std::string& name,
+                   const std::string& newName) {
+  return InPlace(run, dir).Rename(name, newName);
+}
+
+}  // namespace dazi::posix
