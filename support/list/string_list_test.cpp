@@ -12,18 +12,19 @@
 #include <string_view>
 #include <vector>
 
-#include "support/list/test_directory.h"
 #include "support/list/text_file.h"
 #include "support/runtime/exceptions.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
 #include "support/runtime/report.h"
 #include "support/text/paths.h"
+#include "tests/unit/temp_tree.h"
 
 namespace dazi {
 namespace {
 
 using namespace std::string_view_literals;
+using test_support::TempTree;
 
 using Lines = std::vector<std::string>;
 
@@ -135,8 +136,8 @@ const LinesCase kLineCases[] = {
 class TextLines : public testing::TestWithParam<LinesCase> {};
 
 TEST_P(TextLines, SplitAtEachLineEndUpToTheFirstNulInMemoryAndFromAFile) {
-  TestDirectory directory;
-  std::string path = directory.Write("lines.env", GetParam().text);
+  TempTree tree;
+  std::string path = tree.Write("lines.env", GetParam().text);
   TStringList list;
   list.Append("old");
   list.ReplaceWithLines(GetParam().text);

@@ -4,40 +4,34 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "support/list/string_list.h"
-#include "support/list/test_directory.h"
 #include "support/runtime/exceptions.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
 #include "support/runtime/report.h"
 #include "support/text/paths.h"
+#include "tests/unit/temp_tree.h"
 
 namespace dazi {
-
-std::string MakeTestDirectory() {
-  const char* base = std::getenv("TMPDIR");
-  std::string path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/dazi-XXXXXX";
-  return mkdtemp(path.data()) != nullptr ? path + "/" : "/nonexistent/";
-}
-
 namespace {
+
+using test_support::TempTree;
 
 // Anything but a regular file fails to open, and promptly: a FIFO would wait
 // for a writer and a device might never end. The entries stay.
 TEST(LoadFromTextFile, OnlyARegularFileOpens) {
-  TestDirectory directory;
-  std::string fifo = directory.Path() + "fifo", huge = directory.Write("huge", "");
+  TempTree tree;
+  std::string fifo = tree.Text() + "fifo", huge = tree.Write("huge", "");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(truncate(huge.c_str(), off_t{1} << 31), 0);
   const std::pair<std::string, int> cases[] = {{fifo, ENOTSUP},
                                                {"/dev/zero", ENOTSUP},
-                                               {directory.Path(), EISDIR},
+                                               {tree.Text(), EISDIR},
                                                {huge, EFBIG},
-                                               {directory.Path() + "missing.env", ENOENT}};
+                                               {tree.Text() + "missing.env", ENOENT}};
   for (const auto& [path, code] : cases) {
     TStringList list;
     list.Append("kept");
@@ -53,11 +47,11 @@ TEST(LoadFromTextFile, OnlyARegularFileOpens) {
 }
 
 TEST(LoadFromTextFile, BackslashesOfThePathAreSeparators) {
-  TestDirectory directory;
-  ASSERT_EQ(mkdir((directory.Path() + "sub").c_str(), 0700), 0);
-  directory.Write("sub/dazi.env", "[FILES]\r\nx\r\n");
+  TempTree tree;
+  ASSERT_EQ(mkdir((tree.Text() + "sub").c_str(), 0700), 0);
+  tree.Write("sub/dazi.env", "[FILES]\r\nx\r\n");
   TStringList list;
-  list.LoadFromTextFile(directory.Path() + "sub\\dazi.env");
+  list.LoadFromTextFile(tree.Text() + "sub\\dazi.env");
   EXPECT_EQ(list.Count(), 2);
 }
 

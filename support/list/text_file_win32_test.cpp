@@ -5,29 +5,18 @@
 #include <string>
 
 #include "support/list/string_list.h"
-#include "support/list/test_directory.h"
 #include "support/list/text_file.h"
 #include "support/runtime/exceptions.h"
 #include "support/runtime/message_texts.h"
 #include "support/runtime/messages.h"
 #include "support/runtime/report.h"
 #include "support/text/paths.h"
+#include "tests/unit/temp_tree.h"
 
 namespace dazi {
-
-std::string MakeTestDirectory() {
-  char base[MAX_PATH + 1];
-  DWORD length = GetTempPathA(sizeof base, base);
-  std::string root = std::string(base, length <= MAX_PATH ? length : 0) + "dazi-" +
-                     std::to_string(GetCurrentProcessId()) + "-";
-  for (unsigned n = GetTickCount();; ++n) {
-    std::string path = root + std::to_string(n);
-    if (CreateDirectoryA(path.c_str(), nullptr)) return path + "\\";
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return "C:\\nonexistent\\";
-  }
-}
-
 namespace {
+
+using test_support::TempTree;
 
 HANDLE OpenElsewhere(const std::string& path, DWORD access, DWORD share) {
   return CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -35,13 +24,13 @@ HANDLE OpenElsewhere(const std::string& path, DWORD access, DWORD share) {
 }
 
 TEST(LoadFromTextFile, FailedOpenNamesTheSystemTextAndKeepsTheEntries) {
-  TestDirectory directory;
-  std::string busy = directory.Write("busy.env", "a\r\nb");
+  TempTree tree;
+  std::string busy = tree.Write("busy.env", "a\r\nb");
   HANDLE writer = OpenElsewhere(busy, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
   const std::pair<std::string, DWORD> cases[] = {
-      {directory.Path() + "missing.env", ERROR_FILE_NOT_FOUND},
-      {directory.Path(), ERROR_ACCESS_DENIED},
+      {tree.Text() + "missing.env", ERROR_FILE_NOT_FOUND},
+      {tree.Text(), ERROR_ACCESS_DENIED},
       {busy, ERROR_SHARING_VIOLATION}};
   for (const auto& [path, code] : cases) {
     std::string reason = SystemErrorText(static_cast<int>(code));
@@ -62,8 +51,8 @@ TEST(LoadFromTextFile, FailedOpenNamesTheSystemTextAndKeepsTheEntries) {
 }
 
 TEST(LoadFromTextFile, ReadersElsewhereDoNotHinderAndTheFileIsClosedAfterwards) {
-  TestDirectory directory;
-  std::string path = directory.Write("read.env", "a\r\nb");
+  TempTree tree;
+  std::string path = tree.Write("read.env", "a\r\nb");
   HANDLE reader = OpenElsewhere(path, GENERIC_READ, FILE_SHARE_READ);
   TStringList list;
   list.LoadFromTextFile(path);

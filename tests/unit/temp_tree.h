@@ -9,6 +9,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/fs/filesys.h"
@@ -80,6 +81,13 @@ class TempTree {
   }
   void Files(const std::vector<std::string>& paths) const {
     for (const auto& path : paths) std::ofstream(root_ / path) << path;
+  }
+  // A file of exactly these bytes at a path below the root; returns its path
+  // as the tool spells paths, the root's Text() followed by the given path.
+  std::string Write(const std::string& path, std::string_view bytes) const {
+    std::ofstream(root_ / path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return Text() + path;
   }
   std::string Content(const std::string& path) const {
     std::ifstream in(root_ / path);
