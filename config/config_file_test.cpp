@@ -58,6 +58,8 @@ TEST(ConfigSection, SectionsInReverseOrder) {
   EXPECT_EQ(Names(Read(text, "[FILES]")), Names_{"f"});
 }
 
+// Loading the file drops a byte-order mark at its start; one that reaches a
+// line still hides the header there.
 TEST(ConfigSection, ByteOrderMarkHidesTheHeaderOnTheFirstLine) {
   EXPECT_TRUE(Read("\xEF\xBB\xBF[FILES]\nf\n", "[FILES]").empty());
 }

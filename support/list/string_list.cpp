@@ -47,7 +47,12 @@ void TStrings::LoadFromTextFile(const std::string& path) {
     Raise(EFOpenError(FillTemplate(LoadMessage(DAZI_ID_FOPEN),
                                    {FullPathOf(path), SystemErrorText(file.errorCode)})));
   }
-  ReplaceWithLines(file.text);
+  // Editors such as Notepad begin a UTF-8 file with a byte-order mark: it
+  // tells the encoding and is no part of the first line.
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  std::string_view text = file.text;
+  if (text.starts_with(kUtf8Mark)) text.remove_prefix(kUtf8Mark.size());
+  ReplaceWithLines(text);
 }
 
 TStringList::~TStringList() {

@@ -29,6 +29,8 @@ class TStrings : public TPersistent {
   virtual int Collate(std::string_view a, std::string_view b) const = 0;
   virtual int32_t Append(std::string_view s) = 0;
   virtual void Clear() = 0;
+  // Replaces the contents with the lines of the file, without a UTF-8
+  // byte-order mark at its start.
   virtual void LoadFromTextFile(const std::string& path);
   virtual void SortCaseless() = 0;
 };

@@ -56,8 +56,18 @@ CASES = {
          "i386/l22.txt"], ([], ["a.inf", "B.INF", "l1.txt"])),
     "sections in reverse order": (
         b"[FILES]\nf.txt\n[DIRECTORIES]\nd\n", ["d/", "f.txt"], (["D"], ["F.TXT"])),
-    "a byte-order mark hides the first header": (
-        b"\xef\xbb\xbf[FILES]\nf.txt\n[DIRECTORIES]\nd\n", ["d/", "f.txt"], (["D"], [])),
+    "a byte-order mark before the first header, [FILES]": (
+        b"\xef\xbb\xbf[FILES]\nf.txt\n[DIRECTORIES]\nd\n", ["d/", "f.txt"], (["D"], ["F.TXT"])),
+    "a byte-order mark before the first header, [DIRECTORIES] with a long name": (
+        b"\xef\xbb\xbf[DIRECTORIES]\r\nprograms\\a_longer_tools_dir,1\r\n[FILES]\r\nf.txt\r\n",
+        ["programs/a_longer_tools_dir/setup_helper_tool.exe", "f.txt"],
+        (["PROGRAMS\\A_LONGER_TOOLS_DIR"], ["F.TXT", "setup_helper_tool.exe"])),
+    "a file in UTF-16 (little-endian) yields no entries": (
+        "\ufeff[DIRECTORIES]\r\nd\r\n[FILES]\r\nf.txt\r\n".encode("utf-16-le"),
+        ["d/", "f.txt"], ([], [])),
+    "a file in UTF-16 (big-endian) yields no entries": (
+        "\ufeff[DIRECTORIES]\r\nd\r\n[FILES]\r\nf.txt\r\n".encode("utf-16-be"),
+        ["d/", "f.txt"], ([], [])),
     "CR, LF and CR LF line ends": (
         b"[DIRECTORIES]\ra\nb\r\nc\r[FILES]\nf.txt", ["a/", "b/", "c/", "f.txt"],
         (["C", "B", "A"], ["F.TXT"])),
