@@ -14,8 +14,9 @@ using enum Lesson;
 using enum Made;
 
 // First match wins: where the entry turned out to stand; after a change, did
-// it show; an entry found parked; devices where case changes go through the
-// parked name; a spelling that is missing; a spelling asked for that is the
+// it show; devices where case changes go through the parked name, and where
+// moving a directory would empty it, also from its parked name; an entry
+// found parked; a spelling that is missing; a spelling asked for that is the
 // one given; a new spelling that answers; the first try.
 // clang-format off
 constexpr CaseRow kRows[] = {
@@ -35,12 +36,12 @@ constexpr CaseRow kRows[] = {
     {.name = "one rename, lost", .made = OneRename, .shown = Shown::Lost, .step = Fail},
     {.name = "one rename, shown", .made = OneRename, .shown = Shown::AsAsked, .step = Done, .lesson = FoldsAndShows},
     {.name = "one rename, not taken", .made = OneRename, .shown = Shown::Other, .step = ThroughParked, .lesson = DirectChangeIgnored},
-    // Found under its parked name, left by a killed run.
-    {.name = "parked", .where = Where::Parked, .step = FinishParked},
     // Devices where case changes go through the parked name.
     {.name = "two steps, unlooked", .where = Where::Unlooked, .inTwoSteps = true, .step = Locate},
     {.name = "two steps, kind unknown", .inTwoSteps = true, .movingEmpties = Unknown, .step = LookAtKind},
     {.name = "two steps, moving empties", .inTwoSteps = true, .movingEmpties = Yes, .step = Fail},
+    // Found under its parked name, left by a killed run.
+    {.name = "parked", .where = Where::Parked, .step = FinishParked},
     {.name = "two steps", .inTwoSteps = true, .step = ThroughParked},
     // The spelling given is missing.
     {.name = "missing, unlooked", .where = Where::Unlooked, .attempt = Attempt::NoEntry, .step = Locate},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -212,7 +213,7 @@ struct Call {
 
 // Another process changes the directory just before the last call that the
 // rename makes when nothing disturbs it (the model only).
-enum class Meanwhile { Nothing, EntryRemoved };
+enum class Meanwhile { Nothing, EntryRemoved, LookFails };
 
 struct Walk {
   const char* fs;
@@ -289,6 +290,14 @@ const Walk kWalks[] = {
                             "steps, showed here before"}},
       {"sub", "SUB", false, {"two steps, unlooked", "two steps, kind unknown", "two steps, moving empties"}}},
      {"ABC", "DEF", "sub"}},
+    // Moved into another directory, which would empty it: not moved.
+    {"fat", {"sub", "d"}, {"sub/in"}, {}, {{"sub", "d/SUB", false, {}}}, {"d", "sub"}},
+    // Left parked by a killed run: a file is finished, a directory stays
+    // where finishing would empty it.
+    {"fat", {"~DZ~sub"}, {"~DZ~sub/in", "~DZ~abc"}, {},
+     {{"sub", "SUB", false, {"two steps, unlooked", "two steps, kind unknown", "two steps, moving empties"}},
+      {"abc", "ABC", true, {"two steps, unlooked", "two steps, kind unknown", "parked", "as asked"}}},
+     {"ABC", "~DZ~sub"}},
     // The model alone: a device that refuses to rename directories (overlay),
     // and a directory changed by another process meanwhile.
     {"overlay", {"sub"}, {}, {},
@@ -302,6 +311,10 @@ const Walk kWalks[] = {
     {"fat", {}, {"abc"}, {},
      {{"abc", "ABC", false, {"two steps, unlooked", "two steps, kind unknown", "two steps", "steps, unread",
                              "steps, lost"}}}, {}, Meanwhile::EntryRemoved},
+    // A look at the entry's kind that fails: it may be a directory.
+    {"fat", {"sub"}, {"sub/in"}, {},
+     {{"sub", "SUB", false, {"two steps, unlooked", "two steps, kind unknown", "two steps, moving empties"}}},
+     {"sub"}, Meanwhile::LookFails},
 };
 // clang-format on
 
@@ -353,6 +366,7 @@ TEST(CaseChangeOnTheModel, EveryRowIsWalked) {
     SCOPED_TRACE(std::string(walk.fs) + ", walk " + std::to_string(&walk - kWalks));
     ModelFs model(ModelDevice(walk.fs));
     MakeOnModel(walk, model);
+    if (walk.meanwhile == Meanwhile::LookFails) model.FailCall(UndisturbedCalls(walk), EIO);
     if (walk.meanwhile == Meanwhile::EntryRemoved) {
       model.ChangeBefore(
           {.beforeCall = UndisturbedCalls(walk), .kind = ChangeKind::Remove, .under = "/t"});

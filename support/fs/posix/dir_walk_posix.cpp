@@ -138,19 +138,24 @@ int DirWalker::Descend(const std::string& given) {
   return 0;
 }
 
-// The smallest spelling that differs in case only, else the parked name; a
+// The smallest spelling that differs in case only, else the parked name
+// (its exact spelling first, then the smallest in another case); a
 // directory that changed since its listing was read (a kept spelling has
 // gone, or the name is not there) is read again, once.
 int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step& next) {
   int found = ENOENT;
-  listings_.OfferSpellings(parent.id, parent.fd,
-                           {LocaleUpperCase(given), LocaleUpperCase(ParkedName(given))},
-                           [&](const std::string& spelling) {
-                             const int error = Enter(parent, spelling, next);
-                             if (error != 0 && error != ELOOP) return false;
-                             found = error;
-                             return true;
-                           });
+  const auto enter = [&](const std::string& spelling) {
+    const int error = Enter(parent, spelling, next);
+    if (error != 0 && error != ELOOP) return false;
+    found = error;
+    return true;
+  };
+  const std::string parked = ParkedName(given);
+  if (listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(given)}, enter) ||
+      enter(parked)) {
+    return found;
+  }
+  listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(parked)}, enter);
   return found;
 }
 
@@ -167,8 +172,9 @@ int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
       return statError;
     }
     if (status.kind != EntryKind::Link) return ENOTDIR;
-    const auto found = seen_.find({parent.id.first, parent.id.second, name});
-    if (found != seen_.end() && !found->second.viaLink) return ELOOP;
+    if (seenAsDirectory_.count({parent.id.first, parent.id.second, LocaleUpperCase(name)}) != 0) {
+      return ELOOP;
+    }
     if (const int linkError = system_.OpenDirectory(parent.fd, name, FollowLink::Yes, next.fd);
         linkError != 0) {
       return linkError;
@@ -191,11 +197,17 @@ int DirWalker::Check(const Step& parent, Step& next) {
   const bool other = seen.id != next.id && devices_.Of(next.id.first).steadyInodes;
   if (seen.idKnown && (seen.viaLink != next.viaLink || other)) return ELOOP;
   seen = {next.viaLink, true, next.id};
+  if (!next.viaLink) SeenAsDirectory(parent.id, next.name);
   return 0;
 }
 
 void DirWalker::SawDirectory(DirId dir, const std::string& name) {
   seen_.try_emplace({dir.first, dir.second, name});
+  SeenAsDirectory(dir, name);
+}
+
+void DirWalker::SeenAsDirectory(DirId dir, const std::string& name) {
+  seenAsDirectory_.insert({dir.first, dir.second, LocaleUpperCase(name)});
 }
 
 void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string& newName) {
@@ -203,6 +215,7 @@ void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string
     Seen moved = found->second;
     seen_.erase(found);
     seen_[{dir.first, dir.second, newName}] = moved;
+    if (!moved.viaLink) SeenAsDirectory(dir, newName);
   }
   for (size_t i = 1; i < chain_.size(); ++i) {
     if (chain_[i - 1].id == dir && chain_[i].name == oldName) {
@@ -222,6 +235,7 @@ void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
     Seen moved = found->second;
     seen_.erase(found);
     seen_[{to.first, to.second, newName}] = moved;
+    if (!moved.viaLink) SeenAsDirectory(to, newName);
   }
   Reset();
 }

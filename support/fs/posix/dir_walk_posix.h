@@ -17,6 +17,7 @@
 // directory, which a sorted list brings one after another, cost no lookups.
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -107,6 +108,7 @@ class DirWalker {
   int Enter(const Step& parent, const std::string& name, Step& next);
   int Check(const Step& parent, Step& next);
   void Close(Step& step);
+  void SeenAsDirectory(DirId dir, const std::string& name);
   void KeepWithinBudget(size_t inUse);
 
   System& system_;
@@ -115,6 +117,10 @@ class DirWalker {
   std::vector<Step> chain_;
   bool absolute_ = false;
   std::map<SeenKey, Seen> seen_;
+  // The names seen as directories, not links, by their upper-case spelling:
+  // where the file system folds case, another spelling reaches the same
+  // entry, and a link in its place must not be followed by that one either.
+  std::set<SeenKey> seenAsDirectory_;
   unsigned generation_ = 0;
 };
 

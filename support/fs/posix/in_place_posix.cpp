@@ -157,7 +157,7 @@ void InPlace::Take(Step step) {
     case Step::ListTarget:
       return ListTarget();
     case Step::LookAtKind:
-      facts_.movingEmpties = IsDirectory(run_, dir_, from_) ? Known::Yes : Known::No;
+      facts_.movingEmpties = IsKnownNonDirectory(run_, dir_, from_) ? Known::No : Known::Yes;
       return;
     case Step::CompareInodes:
       facts_.oneInode = SameEntry(run_, dir_, from_, to_) ? Known::Yes : Known::No;
@@ -210,7 +210,7 @@ void InPlace::ProbeCase() {
 void InPlace::Locate() {
   const std::vector<std::string> spellings = run_.listings.SpellingsWhere(
       dir_.id, dir_.fd, LocaleUpperCase(from_),
-      [&](const std::string& spelling) { return Exists(run_, dir_, spelling); });
+      [&](const std::string& spelling) { return !IsKnownMissing(run_, dir_, spelling); });
   if (spellings.empty()) {
     const std::string parked = SingleSpellingOnDisk(run_, dir_, ParkedName(from_));
     facts_.where = parked.empty() ? Where::Gone : Where::Parked;
@@ -343,9 +343,14 @@ bool Exists(RunState& run, const WalkedDir& dir, const std::string& name) {
   return run.system.Stat(dir.fd, name, status) == 0;
 }
 
-bool IsDirectory(RunState& run, const WalkedDir& dir, const std::string& name) {
+bool IsKnownMissing(RunState& run, const WalkedDir& dir, const std::string& name) {
   EntryStatus status;
-  return run.system.Stat(dir.fd, name, status) == 0 && status.kind == EntryKind::Directory;
+  return run.system.Stat(dir.fd, name, status) == ENOENT;
+}
+
+bool IsKnownNonDirectory(RunState& run, const WalkedDir& dir, const std::string& name) {
+  EntryStatus status;
+  return run.system.Stat(dir.fd, name, status) == 0 && status.kind != EntryKind::Directory;
 }
 
 std::string SingleSpellingOnDisk(RunState& run, const WalkedDir& dir, const std::string& name) {

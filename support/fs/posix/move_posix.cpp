@@ -11,7 +11,7 @@ bool MoveBetween(RunState& run, const WalkedDir& from, const std::string& name, 
                  int toHandle, const std::string& newName) {
   DeviceQuirks& quirks = run.devices.Of(from.id.first);
   const std::string onDisk = Exists(run, from, name) ? name : SingleSpellingOnDisk(run, from, name);
-  if (onDisk.empty() || (quirks.losesMovedContents && IsDirectory(run, from, onDisk)) ||
+  if (onDisk.empty() || (quirks.losesMovedContents && !IsKnownNonDirectory(run, from, onDisk)) ||
       RenameNoReplace(run, quirks, from.fd, onDisk, toHandle, newName) != 0) {
     return false;
   }

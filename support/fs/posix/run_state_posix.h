@@ -34,12 +34,15 @@ int RenameNoReplace(RunState& run, DeviceQuirks& quirks, int fromDir, const std:
                     int toDir, const std::string& to);
 
 // The one spelling under which the directory lists an entry that answers to
-// name without regard to case and still exists; empty where there is none or
-// more than one.
+// name without regard to case and is not known to be gone; empty where there
+// is none or more than one.
 std::string SingleSpellingOnDisk(RunState& run, const WalkedDir& dir, const std::string& name);
 
+// A look at the entry: where it fails for another reason than absence,
+// each of these says no.
 bool Exists(RunState& run, const WalkedDir& dir, const std::string& name);
-bool IsDirectory(RunState& run, const WalkedDir& dir, const std::string& name);
+bool IsKnownMissing(RunState& run, const WalkedDir& dir, const std::string& name);
+bool IsKnownNonDirectory(RunState& run, const WalkedDir& dir, const std::string& name);
 
 // Renames an entry of dir to newName in the same directory.
 bool RenameInPlace(RunState& run, const WalkedDir& dir, const std::string& name,

@@ -1,0 +1,211 @@
+#pragma once
+// A model file system in memory behind the rename engine's calls: one device
+// of directories, files, symbolic links and hard links, with switches for
+// what the file systems the engine meets do with names, and with faults: a
+// call that fails, the process ending at a call, and another process changing
+// the tree between two calls.
+//
+// Every entry is a node with a serial of its own (its identity, which the
+// inode number reported for it may not show); a hard link is a second name of
+// one node. Symbolic links hold an absolute path, resolved from the model's
+// root. Nodes are never freed: one taken out of the tree is only unreachable,
+// and a handle of it goes on working.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/fs/posix/system_posix.h"
+
+namespace dazi::test_support {
+
+// What the device does with names and renames.
+struct DeviceSwitches {
+  // Lookups ignore ASCII letter case; names keep the case they were made with.
+  bool foldsCase = false;
+  // Listings show every name in lower case, and a rename between two
+  // spellings of one entry reports success without changing anything.
+  bool listingHidesCase = false;
+  // The inode number reported for an entry depends on the spelling it was
+  // looked up by, and changes once no handle of it is open any more.
+  bool unsteadyInodes = false;
+  // Mounted through FUSE: the mount type starts with "fuse".
+  bool fuse = false;
+  // A rename that must not replace fails with EINVAL where nothing is there.
+  bool noReplaceRefused = false;
+  // A renamed directory loses its entries; a file renamed to another
+  // spelling of its own name loses its contents (the mount type is
+  // "fuse.fusefat").
+  bool losesMovedContents = false;
+  // Renaming a directory fails with EXDEV (the mount type is "overlay").
+  bool lowerLayerDirectories = false;
+
+  // The file systems the engine was walked on, and overlayfs.
+  static constexpr DeviceSwitches Ext4() { return {}; }
+  static constexpr DeviceSwitches Exfat() {
+    return {.foldsCase = true, .unsteadyInodes = true, .fuse = true, .noReplaceRefused = true};
+  }
+  static constexpr DeviceSwitches Ntfs() {
+    return {.unsteadyInodes = true, .fuse = true, .noReplaceRefused = true};
+  }
+  // lowntfs-3g -o ignore_case: both spellings of a name give one inode number.
+  static constexpr DeviceSwitches NtfsIgnoreCase() {
+    return {.foldsCase = true, .listingHidesCase = true, .fuse = true, .noReplaceRefused = true};
+  }
+  // fusefat.
+  static constexpr DeviceSwitches Fat() {
+    return {.foldsCase = true,
+            .unsteadyInodes = true,
+            .fuse = true,
+            .noReplaceRefused = true,
+            .losesMovedContents = true};
+  }
+  static constexpr DeviceSwitches Overlay() { return {.lowerLayerDirectories = true}; }
+};
+
+enum class NodeKind { Directory, File, Link };
+
+// Another process changing the tree just before a call of the run.
+enum class ChangeKind {
+  SwapForLink,       // a directory the run took the identity of becomes a link to its mirror
+  SwapForDirectory,  // a directory becomes another, empty one
+  Remove,            // an entry goes
+  AddTwin,           // a file named in the other letter case is added beside an entry
+};
+
+struct Change {
+  uint64_t beforeCall = 1;
+  ChangeKind kind = ChangeKind::Remove;
+  size_t pick = 0;             // which of the entries it can hit, modulo their number
+  std::string under = "/out";  // it hits this directory (swaps only) or what lies below it
+  // A link put in a directory's place leads to the directory at the same
+  // place below this one.
+  std::string mirror = "/outside";
+};
+
+// What a change did.
+struct ChangeMade {
+  ChangeKind kind = ChangeKind::Remove;
+  uint64_t beforeCall = 0;
+  uint64_t dir = 0;                // the directory whose entries it changed
+  uint64_t entry = 0;              // the entry taken out, or the one a twin was added beside
+  uint64_t added = 0;              // the link, directory or twin put in
+  std::vector<uint64_t> takenOut;  // the entry taken out and everything below it
+};
+
+class ModelFs final : public posix::System {
+ public:
+  static constexpr dev_t kDevice = 0x2a;
+
+  explicit ModelFs(DeviceSwitches device = DeviceSwitches::Ext4());
+  ~ModelFs() override;
+  ModelFs(const ModelFs&) = delete;
+  ModelFs& operator=(const ModelFs&) = delete;
+
+  // Making the tree: no call is counted, no fault applies. Missing
+  // directories on the way are made; each gives the new entry's serial, 0
+  // where the name is taken (on a device that folds case, in any letter
+  // case), too long or on the way is no directory.
+  uint64_t MakeDir(const std::string& path) { return Add(path, NodeKind::Directory, {}, nullptr); }
+  uint64_t MakeFile(const std::string& path, const std::string& contents = {}) {
+    return Add(path, NodeKind::File, contents, nullptr);
+  }
+  uint64_t MakeLink(const std::string& path, const std::string& target) {
+    return Add(path, NodeKind::Link, target, nullptr);
+  }
+  uint64_t MakeHardLink(const std::string& existing, const std::string& path);
+
+  // Looking at the tree: exact spellings, no link followed.
+  struct Entry {
+    std::string path;
+    uint64_t serial;
+    NodeKind kind;
+    std::string contents;  // a file's contents, a link's target
+    bool operator==(const Entry&) const = default;
+  };
+  // Every entry below dir, reachable without following a link, in order.
+  std::vector<Entry> Snapshot(const std::string& dir = "/") const;
+  std::vector<std::string> Names(const std::string& dir) const;
+  uint64_t SerialOf(const std::string& path) const;  // 0 where nothing is there
+  // A directory's names and the serials they name, also once it is taken out.
+  std::map<std::string, uint64_t> Children(uint64_t dir) const;
+  NodeKind KindOf(uint64_t serial) const;
+
+  const DeviceSwitches& Device() const { return device_; }
+  // Calls counted so far (all but Close), from 1 after each Restart.
+  uint64_t Calls() const { return calls_; }
+  size_t OpenHandles() const { return handles_.size(); }
+  // Calls made with a handle that is not open (closed, or never given out).
+  size_t Misuses() const { return misuses_; }
+
+  // Faults, by the number of the counted call. A failed call changes nothing.
+  void FailCall(uint64_t call, int error) { failures_[call] = error; }
+  // From this call on every call fails with EIO and changes nothing, and
+  // Close does nothing: the process has ended.
+  void CutAt(uint64_t call) { cutAt_ = call; }
+  bool Cut() const { return dead_; }
+  void ChangeBefore(const Change& change) { pending_.push_back(change); }
+  const std::vector<ChangeMade>& ChangesMade() const { return made_; }
+  // The next process: every handle dropped, the cut and the faults and
+  // changes still to come cleared, the count started again.
+  void Restart();
+
+  int OpenDirectory(int dir, const std::string& name, posix::FollowLink follow,
+                    int& handle) override;
+  int Stat(int dir, const std::string& name, posix::EntryStatus& status) override;
+  int StatHandle(int handle, posix::EntryStatus& status) override;
+  int ReadEntries(int handle, std::vector<posix::RawEntry>& entries) override;
+  int Rename(int fromDir, const std::string& from, int toDir, const std::string& to,
+             posix::Replace replace) override;
+  int Duplicate(int handle, int& copy) override;
+  void Close(int handle) override;
+  std::string MountType(dev_t device) override;
+
+ private:
+  struct Node;
+  struct Place;
+  struct Handle {
+    Node* node;
+    ino_t number;
+  };
+  using ChildMap = std::map<std::string, Node*>;
+
+  Node* New(NodeKind kind, std::string contents = {});
+  uint64_t Add(const std::string& path, NodeKind kind, std::string contents, Node* existing);
+  Node* Exact(const std::string& path) const;
+  ChildMap::iterator Find(Node* dir, const std::string& name);
+  int Locate(int at, const std::string& path, Place& place, int depth);
+  int Follow(Node* link, int depth, Node*& target);
+  Handle* HandleOf(int handle);
+  ino_t Number(Node* node, const std::string& spelling);
+  void Attach(Node* dir, const std::string& name, Node* node);
+  int RenameSameEntry(const Place& from, const Place& to);
+  void Release(int handle);
+  int Begin();
+  void Apply(const Change& change);
+
+  DeviceSwitches device_;
+  std::vector<std::unique_ptr<Node>> nodes_;  // by serial - 1
+  Node* root_;
+  std::map<int, Handle> handles_;
+  int nextHandle_ = 3;
+  ino_t nextNumber_ = 1 << 20;
+  size_t misuses_ = 0;
+  uint64_t calls_ = 0;
+  uint64_t cutAt_ = 0;
+  bool dead_ = false;
+  std::map<uint64_t, int> failures_;
+  std::vector<Change> pending_;
+  std::vector<ChangeMade> made_;
+  // Directories whose identity the run has taken (StatHandle) since the last
+  // Restart: the engine never passes through a link put in their place.
+  std::set<uint64_t> known_;
+};
+
+}  // namespace dazi::test_support
