@@ -64,6 +64,32 @@ TEST(TextAsciiUpperCase, ChangesOnlyAsciiLettersAndKeepsLength) {
   EXPECT_EQ(upper.size(), high.size());
 }
 
+// The comparisons of two spellings of one name: of one length, a shorter one
+// never read past its end (names longer than a string's inline buffer).
+struct SpellingPair {
+  std::string a, b;
+  bool equalIgnoringCase, onlyAsciiDiffers;
+};
+
+TEST(TextAsciiSpellings, CompareOnlyWhatBothHave) {
+  const std::string longName = "averyveryverylongfilenamewithmorethanforty.sys";
+  const SpellingPair pairs[] = {
+      {"kdcom.dll", "KDCOM.DLL", true, true},
+      {longName, AsciiUpperCase(longName), true, true},
+      {"~DZ~" + longName, AsciiUpperCase(longName), false, false},
+      {AsciiUpperCase(longName), "~DZ~" + longName, false, false},
+      {"cafÃ©", "CAFÃ", false, false},
+      {"cafÃ©", "CAFÃ©", true, true},
+      {"a-b", "a_b", false, true},
+      {"", "", true, true},
+  };
+  for (const SpellingPair& pair : pairs) {
+    EXPECT_EQ(EqualIgnoringAsciiCase(pair.a, pair.b), pair.equalIgnoringCase) << pair.a;
+    EXPECT_EQ(DifferOnlyInAscii(pair.a, pair.b), pair.onlyAsciiDiffers) << pair.a;
+  }
+  EXPECT_EQ(AsciiSwappedCase("KdÃ©Com.dll"), "kDÃ©cOM.DLL");
+}
+
 TEST(TextAsciiUpperCase, IgnoresDoubleByteMode) {
   LocaleGuard guard(ShiftJisLike());
   // 'a' (0x61) after a lead byte is a trail byte, but is upper-cased anyway.
