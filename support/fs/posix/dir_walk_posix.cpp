@@ -138,8 +138,9 @@ int DirWalker::Descend(const std::string& given) {
   return 0;
 }
 
-// The smallest spelling that differs in case only, else the parked name
-// (its exact spelling first, then the smallest in another case); a
+// The parked name of the spelling given, left by a killed run (where it is
+// there, another spelling of the name is a twin's); else the smallest
+// spelling that differs in case only, else the smallest parked one; a
 // directory that changed since its listing was read (a kept spelling has
 // gone, or the name is not there) is read again, once.
 int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step& next) {
@@ -151,11 +152,9 @@ int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step&
     return true;
   };
   const std::string parked = ParkedName(given);
-  if (listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(given)}, enter) ||
-      enter(parked)) {
-    return found;
-  }
-  listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(parked)}, enter);
+  if (enter(parked)) return found;
+  listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(given), LocaleUpperCase(parked)},
+                           enter);
   return found;
 }
 

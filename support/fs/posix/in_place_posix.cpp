@@ -204,7 +204,9 @@ void InPlace::ProbeCase() {
 }
 
 // Another spelling found in the listing is the entry itself where the new
-// spelling was seen taken; else it is tried afresh. Where the spelling given
+// spelling was seen taken; else it is tried afresh. Where the entry is under
+// no spelling, it may wait under its parked name: that of the spelling given
+// first, else the one parked spelling in another case. Where the spelling given
 // is missing and the listing has the name under two spellings, neither is
 // taken: which one was meant cannot be told.
 void InPlace::Locate() {
@@ -212,14 +214,23 @@ void InPlace::Locate() {
       dir_.id, dir_.fd, LocaleUpperCase(from_),
       [&](const std::string& spelling) { return !IsKnownMissing(run_, dir_, spelling); });
   if (spellings.empty()) {
-    const std::string parked = SingleSpellingOnDisk(run_, dir_, ParkedName(from_));
+    const std::string exact = ParkedName(from_);
+    const std::string parked =
+        Exists(run_, dir_, exact) ? exact : SingleSpellingOnDisk(run_, dir_, exact);
     facts_.where = parked.empty() ? Where::Gone : Where::Parked;
     if (!parked.empty()) from_ = parked;
     return;
   }
   const std::string& onDisk = spellings[0];
-  if (spellings.size() > 1 && facts_.where != Where::Given) {
+  const bool givenMissing = facts_.where != Where::Given;
+  if (spellings.size() > 1 && givenMissing) {
     facts_.where = Where::NotSingle;
+  } else if (onDisk == to_ && givenMissing && from_ != to_ &&
+             Exists(run_, dir_, ParkedName(from_))) {
+    // The new spelling is another entry's, renamed before: this one waits
+    // parked, and finishing it will find the spelling taken.
+    from_ = ParkedName(from_);
+    facts_.where = Where::Parked;
   } else if (onDisk == to_) {
     facts_.where = Where::AsAsked;
   } else if (onDisk == from_) {

@@ -48,7 +48,7 @@ EntryStatus StatusOf(const struct stat& st) {
 }
 
 // renameat(2) that fails with EEXIST instead of replacing an existing target.
-int RenameNoReplace(int fromDir, const char* from, int toDir, const char* to) {
+int RenameatNoReplace(int fromDir, const char* from, int toDir, const char* to) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
   return renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE);
 #else
@@ -105,7 +105,7 @@ int KernelSystem::ReadEntries(int handle, std::vector<RawEntry>& entries) {
 int KernelSystem::Rename(int fromDir, const std::string& from, int toDir, const std::string& to,
                          Replace replace) {
   if (replace == Replace::Never)
-    return Result(RenameNoReplace(fromDir, from.c_str(), toDir, to.c_str()));
+    return Result(RenameatNoReplace(fromDir, from.c_str(), toDir, to.c_str()));
   return Result(renameat(fromDir, from.c_str(), toDir, to.c_str()));
 }
 
