@@ -222,15 +222,8 @@ void InPlace::Locate() {
     return;
   }
   const std::string& onDisk = spellings[0];
-  const bool givenMissing = facts_.where != Where::Given;
-  if (spellings.size() > 1 && givenMissing) {
+  if (spellings.size() > 1 && facts_.where != Where::Given) {
     facts_.where = Where::NotSingle;
-  } else if (onDisk == to_ && givenMissing && from_ != to_ &&
-             Exists(run_, dir_, ParkedName(from_))) {
-    // The new spelling is another entry's, renamed before: this one waits
-    // parked, and finishing it will find the spelling taken.
-    from_ = ParkedName(from_);
-    facts_.where = Where::Parked;
   } else if (onDisk == to_) {
     facts_.where = Where::AsAsked;
   } else if (onDisk == from_) {
