@@ -66,6 +66,7 @@ class InPlace {
   void ThroughParkedName();
   void FinishParked();
   void ListChange();
+  Shown ReadSpellingNow();
   int RenameNoReplace(const std::string& from, const std::string& to) {
     return posix::RenameNoReplace(run_, quirks_, dir_.fd, from, dir_.fd, to);
   }
@@ -243,15 +244,16 @@ void InPlace::Locate() {
 // directory, read now, lists a single spelling of the name (the file system
 // folds case), else another entry, which is never replaced.
 void InPlace::ListTarget() {
-  const std::string single = SingleSpellingReadNow(run_, dir_, to_);
-  if (single.empty()) {
-    facts_.where = Where::NotSingle;
-  } else if (single == to_) {
-    facts_.where = Where::AsAsked;
-  } else {
-    from_ = single;
-    facts_.where = Where::Listed;
-    facts_.target = Target::Itself;
+  switch (ReadSpellingNow()) {
+    case Shown::Lost:
+      facts_.where = Where::NotSingle;
+      return;
+    case Shown::AsAsked:
+      facts_.where = Where::AsAsked;
+      return;
+    default:
+      facts_.where = Where::Listed;
+      facts_.target = Target::Itself;
   }
 }
 
@@ -306,19 +308,20 @@ void InPlace::FinishParked() {
   facts_.where = Where::AsAsked;
 }
 
-// Whether the change shows in the listing read now: the one spelling there
-// is the new one, another (whose entry a further step starts from), or there
-// are twins, or none.
+// Whether the change shows in the listing read now.
 void InPlace::ListChange() {
+  facts_.shown = ReadSpellingNow();
+}
+
+// The name's spellings in the listing read now: the one spelling there is
+// the new one, another (whose entry a further step starts from), or there
+// are twins, or none (Lost).
+Shown InPlace::ReadSpellingNow() {
   const std::string single = SingleSpellingReadNow(run_, dir_, to_);
-  if (single.empty()) {
-    facts_.shown = Shown::Lost;
-  } else if (single == to_) {
-    facts_.shown = Shown::AsAsked;
-  } else {
-    from_ = single;
-    facts_.shown = Shown::Other;
-  }
+  if (single.empty()) return Shown::Lost;
+  if (single == to_) return Shown::AsAsked;
+  from_ = single;
+  return Shown::Other;
 }
 
 void InPlace::Renamed(const std::string& from, const std::string& to) {
