@@ -467,11 +467,18 @@ void ModelFs::Close(int handle) {
   if (HandleOf(handle) != nullptr) Release(handle);
 }
 
-std::string ModelFs::MountType(dev_t device) {
-  if (Begin() != 0 || device != kDevice) return {};
-  if (device_.losesMovedContents) return "fuse.fusefat";
-  if (device_.fuse || device_.unsteadyInodes) return "fuseblk";
-  return device_.lowerLayerDirectories ? "overlay" : "ext4";
+int ModelFs::MountType(dev_t device, std::string& type) {
+  if (const int error = Begin(); error != 0) return error;
+  type.clear();
+  if (device != kDevice) return 0;
+  if (device_.losesMovedContents) {
+    type = "fuse.fusefat";
+  } else if (device_.fuse || device_.unsteadyInodes) {
+    type = "fuseblk";
+  } else {
+    type = device_.lowerLayerDirectories ? "overlay" : "ext4";
+  }
+  return 0;
 }
 
 }  // namespace dazi::test_support

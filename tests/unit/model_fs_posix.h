@@ -165,7 +165,7 @@ class ModelFs final : public posix::System {
              posix::Replace replace) override;
   int Duplicate(int handle, int& copy) override;
   void Close(int handle) override;
-  std::string MountType(dev_t device) override;
+  int MountType(dev_t device, std::string& type) override;
 
  private:
   struct Node;

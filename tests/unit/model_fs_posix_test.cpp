@@ -115,7 +115,9 @@ TEST(ModelFs, EachDeviceAsMeasured) {
       tree.push_back(entry.kind == NodeKind::File ? entry.path + "=" + entry.contents : entry.path);
     }
     EXPECT_EQ(tree, c.tree);
-    EXPECT_EQ(fs.MountType(ModelFs::kDevice), c.mountType);
+    std::string type;
+    EXPECT_EQ(fs.MountType(ModelFs::kDevice, type), 0);
+    EXPECT_EQ(type, c.mountType);
     fs.Close(t);
     EXPECT_EQ(fs.OpenHandles(), 0u);
     EXPECT_EQ(fs.Misuses(), 0u);

@@ -118,20 +118,21 @@ void KernelSystem::Close(int handle) {
   close(handle);
 }
 
-std::string KernelSystem::MountType(dev_t device) {
+int KernelSystem::MountType(dev_t device, std::string& type) {
   const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
   std::ifstream mounts("/proc/self/mountinfo");
+  if (!mounts) return errno != 0 ? errno : EIO;
+  type.clear();
   for (std::string line; std::getline(mounts, line);) {
     std::istringstream fields(line);
     std::string id, parent, mountDevice;
     fields >> id >> parent >> mountDevice;
     const size_t separator = line.find(" - ");
     if (mountDevice != wanted || separator == std::string::npos) continue;
-    std::string type;
     std::istringstream(line.substr(separator + 3)) >> type;
-    return type;
+    return 0;
   }
-  return {};
+  return mounts.bad() ? EIO : 0;
 }
 
 }  // namespace dazi::posix

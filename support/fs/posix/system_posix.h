@@ -63,8 +63,9 @@ class System {
   virtual int Duplicate(int handle, int& copy) = 0;
   virtual void Close(int handle) = 0;
   // The file-system type that the mount table gives the device ("ext4",
-  // "fuse.fusefat", "fuseblk", ...), empty where it is not found.
-  virtual std::string MountType(dev_t device) = 0;
+  // "fuse.fusefat", "fuseblk", ...), empty where the device is not listed;
+  // an error where the mount table cannot be read.
+  virtual int MountType(dev_t device, std::string& type) = 0;
 };
 
 // The kernel's calls, one system call each.
@@ -78,7 +79,7 @@ class KernelSystem final : public System {
              Replace replace) override;
   int Duplicate(int handle, int& copy) override;
   void Close(int handle) override;
-  std::string MountType(dev_t device) override;
+  int MountType(dev_t device, std::string& type) override;
 };
 
 }  // namespace dazi::posix
