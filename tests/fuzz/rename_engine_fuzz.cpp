@@ -122,6 +122,9 @@ void Build(ModelFs& fs, Input& input) {
         if ((flips >> k % 8 & 1) != 0) name[k] = SwappedCase(name[k]);
       }
     }
+    // A name that takes the parked mark only in upper case cannot be told
+    // from a leftover once renamed (left as it is, and written down): none.
+    if (NameOfParked(name).empty() && !NameOfParked(AsciiUpperCase(name)).empty()) name[0] = '_';
     const std::string relative = Below(parent, name);
     const std::string path = "/out/" + relative;
     uint64_t serial = 0;
