@@ -171,9 +171,7 @@ int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
       return statError;
     }
     if (status.kind != EntryKind::Link) return ENOTDIR;
-    if (seenAsDirectory_.count({parent.id.first, parent.id.second, LocaleUpperCase(name)}) != 0) {
-      return ELOOP;
-    }
+    if (seenAsDirectory_.count(LocaleUpperCase(JoinPath(parent.path, name))) != 0) return ELOOP;
     if (const int linkError = system_.OpenDirectory(parent.fd, name, FollowLink::Yes, next.fd);
         linkError != 0) {
       return linkError;
@@ -196,17 +194,24 @@ int DirWalker::Check(const Step& parent, Step& next) {
   const bool other = seen.id != next.id && devices_.Of(next.id.first).steadyInodes;
   if (seen.idKnown && (seen.viaLink != next.viaLink || other)) return ELOOP;
   seen = {next.viaLink, true, next.id};
-  if (!next.viaLink) SeenAsDirectory(parent.id, next.name);
+  if (!next.viaLink) SeenAsDirectory(parent.path, next.name);
   return 0;
 }
 
-void DirWalker::SawDirectory(DirId dir, const std::string& name) {
-  seen_.try_emplace({dir.first, dir.second, name});
-  SeenAsDirectory(dir, name);
+void DirWalker::SawDirectory(const WalkedDir& dir, const std::string& name) {
+  seen_.try_emplace({dir.id.first, dir.id.second, name});
+  SeenAsDirectory(dir.path, name);
 }
 
-void DirWalker::SeenAsDirectory(DirId dir, const std::string& name) {
-  seenAsDirectory_.insert({dir.first, dir.second, LocaleUpperCase(name)});
+void DirWalker::SeenAsDirectory(const std::string& dirPath, const std::string& name) {
+  seenAsDirectory_.insert(LocaleUpperCase(JoinPath(dirPath, name)));
+}
+
+const std::string* DirWalker::PathOf(DirId dir) const {
+  for (const Step& step : chain_) {
+    if (step.id == dir) return &step.path;
+  }
+  return nullptr;
 }
 
 void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string& newName) {
@@ -214,7 +219,9 @@ void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string
     Seen moved = found->second;
     seen_.erase(found);
     seen_[{dir.first, dir.second, newName}] = moved;
-    if (!moved.viaLink) SeenAsDirectory(dir, newName);
+    if (const std::string* path = PathOf(dir); path != nullptr && !moved.viaLink) {
+      SeenAsDirectory(*path, newName);
+    }
   }
   for (size_t i = 1; i < chain_.size(); ++i) {
     if (chain_[i - 1].id == dir && chain_[i].name == oldName) {
@@ -234,7 +241,9 @@ void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
     Seen moved = found->second;
     seen_.erase(found);
     seen_[{to.first, to.second, newName}] = moved;
-    if (!moved.viaLink) SeenAsDirectory(to, newName);
+    if (const std::string* path = PathOf(to); path != nullptr && !moved.viaLink) {
+      SeenAsDirectory(*path, newName);
+    }
   }
   Reset();
 }

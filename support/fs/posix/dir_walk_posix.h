@@ -75,7 +75,7 @@ class DirWalker {
   int Walk(const SplitPath& dir, WalkedDir& walked);
 
   // A search saw name in dir as a directory, not a link.
-  void SawDirectory(DirId dir, const std::string& name);
+  void SawDirectory(const WalkedDir& dir, const std::string& name);
   // The run renamed an entry of dir; names and kept handles follow it.
   void Renamed(DirId dir, const std::string& oldName, const std::string& newName);
   // The run moved an entry to another directory: paths may now resolve
@@ -108,7 +108,9 @@ class DirWalker {
   int Enter(const Step& parent, const std::string& name, Step& next);
   int Check(const Step& parent, Step& next);
   void Close(Step& step);
-  void SeenAsDirectory(DirId dir, const std::string& name);
+  void SeenAsDirectory(const std::string& dirPath, const std::string& name);
+  // The path of a directory of the kept chain, or null.
+  const std::string* PathOf(DirId dir) const;
   void KeepWithinBudget(size_t inUse);
 
   System& system_;
@@ -117,10 +119,11 @@ class DirWalker {
   std::vector<Step> chain_;
   bool absolute_ = false;
   std::map<SeenKey, Seen> seen_;
-  // The names seen as directories, not links, by their upper-case spelling:
-  // where the file system folds case, another spelling reaches the same
-  // entry, and a link in its place must not be followed by that one either.
-  std::set<SeenKey> seenAsDirectory_;
+  // The paths seen as directories, not links, in upper case: where the file
+  // system folds case, another spelling reaches the same entry, and a link
+  // in its place must not be followed by that one either; and where it
+  // numbers directories anew (FUSE), their paths still tell them.
+  std::set<std::string> seenAsDirectory_;
   unsigned generation_ = 0;
 };
 

@@ -88,7 +88,7 @@ void FindParkedEntries(PlatformSearch& search) {
 
 void NoteDirectories(RunState& run, const WalkedDir& dir, const std::vector<RawEntry>& entries) {
   for (const RawEntry& entry : entries) {
-    if (entry.type == DT_DIR && !IsDotName(entry.name)) run.walker.SawDirectory(dir.id, entry.name);
+    if (entry.type == DT_DIR && !IsDotName(entry.name)) run.walker.SawDirectory(dir, entry.name);
   }
 }
 
