@@ -490,7 +490,11 @@ void CheckCompleted(const ModelFs& fs, const std::vector<Placed>& made,
     // Where listings show every name in lower case, a search shows a
     // leftover under its parked name, in lower case: the run asks for that.
     const bool listedParked = device.listingHidesCase;
-    if (listedAsItself || shared || directoryStays || listedParked) mayStay.insert(upper);
+    // "." and ".." name no entry to rename.
+    const bool dotName = own == "." || own == "..";
+    if (listedAsItself || shared || directoryStays || listedParked || dotName) {
+      mayStay.insert(upper);
+    }
     mayStay.insert(AsciiUpperCase(own));
   }
   for (const auto& [where, mayStay] : mayStayParked) {
