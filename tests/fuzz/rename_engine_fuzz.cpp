@@ -347,6 +347,10 @@ void CheckRename(const ModelFs& fs, const Request& request, const std::string& b
   }
 }
 
+// With RENAME_ENGINE_TRACE set, each rename and the tree after each run are
+// printed, to tell what a finding did.
+const bool kTrace = std::getenv("RENAME_ENGINE_TRACE") != nullptr;
+
 // followLinks: the run met the links that changes put in the first time, and
 // followed them as it follows the links in the paths it is given; what lies
 // below where they lead may have been renamed.
@@ -382,13 +386,15 @@ void CheckTree(const ModelFs& fs, const Start& start, bool followLinks) {
     });
     return entries;
   };
+  if (kTrace && notFollowed(now.outside) != notFollowed(start.outside)) {
+    for (const auto& entry : notFollowed(start.outside))
+      std::fprintf(stderr, "  was %s\n", entry.path.c_str());
+    for (const auto& entry : notFollowed(now.outside))
+      std::fprintf(stderr, "  now %s\n", entry.path.c_str());
+  }
   FUZZ_CHECK(notFollowed(now.outside) == notFollowed(start.outside));
   FUZZ_CHECK(fs.Misuses() == 0);
 }
-
-// With RENAME_ENGINE_TRACE set, each rename and the tree after each run are
-// printed, to tell what a finding did.
-const bool kTrace = std::getenv("RENAME_ENGINE_TRACE") != nullptr;
 
 // Text with control and non-ASCII bytes in hexadecimal.
 std::string Shown(const std::string& text) {

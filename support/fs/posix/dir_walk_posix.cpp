@@ -207,6 +207,18 @@ void DirWalker::SeenAsDirectory(const std::string& dirPath, const std::string& n
   seenAsDirectory_.insert(LocaleUpperCase(JoinPath(dirPath, name)));
 }
 
+// A directory seen under its old path is seen under the new one too. By
+// path, not by the directory's number: FUSE may have numbered it anew since.
+void DirWalker::FollowSeenPath(DirId from, const std::string& oldName, DirId to,
+                               const std::string& newName) {
+  const std::string* fromPath = PathOf(from);
+  const std::string* toPath = PathOf(to);
+  if (fromPath != nullptr && toPath != nullptr &&
+      seenAsDirectory_.count(LocaleUpperCase(JoinPath(*fromPath, oldName))) != 0) {
+    SeenAsDirectory(*toPath, newName);
+  }
+}
+
 const std::string* DirWalker::PathOf(DirId dir) const {
   for (const Step& step : chain_) {
     if (step.id == dir) return &step.path;
@@ -219,10 +231,8 @@ void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string
     Seen moved = found->second;
     seen_.erase(found);
     seen_[{dir.first, dir.second, newName}] = moved;
-    if (const std::string* path = PathOf(dir); path != nullptr && !moved.viaLink) {
-      SeenAsDirectory(*path, newName);
-    }
   }
+  FollowSeenPath(dir, oldName, dir, newName);
   for (size_t i = 1; i < chain_.size(); ++i) {
     if (chain_[i - 1].id == dir && chain_[i].name == oldName) {
       chain_[i].name = newName;
@@ -241,10 +251,8 @@ void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
     Seen moved = found->second;
     seen_.erase(found);
     seen_[{to.first, to.second, newName}] = moved;
-    if (const std::string* path = PathOf(to); path != nullptr && !moved.viaLink) {
-      SeenAsDirectory(*path, newName);
-    }
   }
+  FollowSeenPath(from, oldName, to, newName);
   Reset();
 }
 

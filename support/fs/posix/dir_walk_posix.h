@@ -109,6 +109,7 @@ class DirWalker {
   int Check(const Step& parent, Step& next);
   void Close(Step& step);
   void SeenAsDirectory(const std::string& dirPath, const std::string& name);
+  void FollowSeenPath(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   // The path of a directory of the kept chain, or null.
   const std::string* PathOf(DirId dir) const;
   void KeepWithinBudget(size_t inUse);
