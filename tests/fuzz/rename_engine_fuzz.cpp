@@ -155,6 +155,10 @@ struct Request {
   std::string name;    // the last component, as the directory is listed
   std::string stored;  // the entry's name there when the tree was made
   uint64_t dir, entry;
+  // On its path a directory whose name another entry of its parent shares in
+  // another case (or parked): which one the path means may change as the run
+  // renames them, so only the checks of the whole tree apply.
+  bool ambiguous = false;
 };
 
 // An entry of the tree as it was made, and the name that a search lists.
@@ -169,19 +173,27 @@ struct Placed {
 // and an entry left parked under its own name where nothing answers to that.
 void ListRequests(const ModelFs& fs, const DeviceSwitches& device, uint64_t dir,
                   const std::string& relative, std::vector<Request>& dirs,
-                  std::vector<Request>& files, std::vector<Placed>& made) {
+                  std::vector<Request>& files, std::vector<Placed>& made, bool ambiguous) {
   const std::map<std::string, uint64_t> children = fs.Children(dir);
-  std::set<std::string> upper;  // of every name listed
-  for (const auto& entry : children) upper.insert(LocaleUpperCase(entry.first));
+  std::set<std::string> upper;        // of every name listed
+  std::map<std::string, int> owners;  // of each upper-case own name
+  for (const auto& entry : children) {
+    upper.insert(LocaleUpperCase(entry.first));
+    const std::string own(NameOfParked(entry.first));
+    ++owners[LocaleUpperCase(own.empty() ? entry.first : own)];
+  }
   for (const auto& [stored, serial] : children) {
     std::string name = device.listingHidesCase ? AsciiLower(stored) : stored;
     const std::string own(NameOfParked(name));
     if (!own.empty() && upper.count(LocaleUpperCase(own)) == 0) name = own;
     const std::string path = Below(relative, name);
-    Request request{"/out/" + path, "/out/" + AsciiUpperCase(path), name, stored, dir, serial};
+    Request request{"/out/" + path, "/out/" + AsciiUpperCase(path), name, stored, dir, serial,
+                    ambiguous};
     made.push_back({dir, serial, stored, name, fs.KindOf(serial)});
     if (fs.KindOf(serial) == NodeKind::Directory) {
-      ListRequests(fs, device, serial, path, dirs, files, made);
+      const std::string own(NameOfParked(stored));
+      const bool shared = owners[LocaleUpperCase(own.empty() ? stored : own)] > 1;
+      ListRequests(fs, device, serial, path, dirs, files, made, ambiguous || shared);
       dirs.push_back(request);
     } else {
       files.push_back(request);
@@ -202,7 +214,7 @@ struct Plan {
 Plan PlanOf(const ModelFs& fs, const DeviceSwitches& device, Input& input) {
   Plan plan;
   std::vector<Request> dirs, files;
-  ListRequests(fs, device, fs.SerialOf("/out"), "", dirs, files, plan.made);
+  ListRequests(fs, device, fs.SerialOf("/out"), "", dirs, files, plan.made, false);
   const uint8_t twice = input.Byte();
   plan.requests = dirs;
   for (size_t i = 0; i < files.size(); ++i) {
@@ -235,7 +247,8 @@ Plan PlanOf(const ModelFs& fs, const DeviceSwitches& device, Input& input) {
     const std::string lower = AsciiLower(request.name);
     const auto children = fs.Children(request.dir);
     const auto other = children.find(lower);
-    if ((lowered >> i % 8 & 1) == 0 ||
+    const bool marked = !NameOfParked(AsciiUpperCase(request.name)).empty();
+    if ((lowered >> i % 8 & 1) == 0 || marked ||
         (other != children.end() && other->second != request.entry)) {
       continue;
     }
@@ -323,7 +336,7 @@ bool HasName(const ModelFs& fs, uint64_t dir, uint64_t entry, Test test) {
 
 void CheckRename(const ModelFs& fs, const Request& request, const std::string& before, bool done,
                  int faults) {
-  if (Hits(fs).Hit(request.dir, request.entry)) return;
+  if (request.ambiguous || Hits(fs).Hit(request.dir, request.entry)) return;
   const std::string upper = AsciiUpperCase(request.name);
   if (done) {
     // An entry left parked whose own name another entry has taken since is
