@@ -166,6 +166,7 @@ struct Placed {
   uint64_t dir, entry;
   std::string name, listed;
   NodeKind kind;
+  bool ambiguous;  // as for a request
 };
 
 // Every directory below /out (deepest first), then every other entry, under
@@ -189,7 +190,7 @@ void ListRequests(const ModelFs& fs, const DeviceSwitches& device, uint64_t dir,
     const std::string path = Below(relative, name);
     Request request{"/out/" + path, "/out/" + AsciiUpperCase(path), name, stored, dir, serial,
                     ambiguous};
-    made.push_back({dir, serial, stored, name, fs.KindOf(serial)});
+    made.push_back({dir, serial, stored, name, fs.KindOf(serial), ambiguous});
     if (fs.KindOf(serial) == NodeKind::Directory) {
       const std::string own(NameOfParked(stored));
       const bool shared = owners[LocaleUpperCase(own.empty() ? stored : own)] > 1;
@@ -516,8 +517,12 @@ void CheckCompleted(const ModelFs& fs, const std::vector<Placed>& made,
     }
     mayStay.insert(AsciiUpperCase(own));
   }
+  std::set<std::pair<uint64_t, uint64_t>> ambiguous;
+  for (const Placed& place : made) {
+    if (place.ambiguous) ambiguous.insert({place.dir, place.entry});
+  }
   for (const auto& [where, mayStay] : mayStayParked) {
-    if (hits.Hit(where.first, where.second)) continue;
+    if (hits.Hit(where.first, where.second) || ambiguous.count(where) != 0) continue;
     for (const auto& [name, serial] : fs.Children(where.first)) {
       if (serial == where.second && !NameOfParked(name).empty()) {
         FUZZ_CHECK(mayStay.count(AsciiUpperCase(name)) != 0);
