@@ -333,6 +333,22 @@ INSTANTIATE_TEST_SUITE_P(Links, SwapTest,
                                            SwapCase{"ToTheParent", "out"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A directory that only a search saw, below a directory a killed run left
+// parked, is swapped for a link; the run then finishes the parked name (its
+// upper-case path changes) and still does not follow the link.
+TEST(PosixRename, ASwappedDirectoryStaysRefusedWhenItsParkedParentIsFinished) {
+  TempTree tree;
+  tree.Dirs({"out/~DZ~d/b", "outside"});
+  tree.Files({"out/~DZ~d/b/x", "outside/x"});
+  const std::string out = tree.Text() + "out/";
+  EXPECT_EQ(SearchNames(out + "d/*"), (Names{".", "..", "b"}));
+  fs::rename(tree.Root() / "out/~DZ~d/b", tree.Root() / "aside");
+  fs::create_directory_symlink(tree.Root() / "outside", tree.Root() / "out/~DZ~d/b");
+  EXPECT_TRUE(RenamePath(out + "d", out + "D"));
+  EXPECT_FALSE(RenamePath(out + "D\\b\\x", out + "D\\B\\X"));
+  EXPECT_EQ(tree.Listing("outside"), Names{"x"});
+}
+
 // An entry that a killed run left under its parked name is found by the
 // name it had, by searches and by renames, and gets its new name.
 TEST(PosixRename, AParkedEntryIsFinishedByTheNextRun) {

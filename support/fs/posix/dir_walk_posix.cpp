@@ -190,9 +190,10 @@ int DirWalker::Check(const Step& parent, Step& next) {
   EntryStatus status;
   if (const int error = system_.StatHandle(next.fd, status); error != 0) return error;
   next.id = status.id;
-  Seen& seen = seen_[{parent.id.first, parent.id.second, next.name}];
-  const bool other = seen.id != next.id && devices_.Of(next.id.first).steadyInodes;
-  if (seen.idKnown && (seen.viaLink != next.viaLink || other)) return ELOOP;
+  const auto [found, first] = seen_.try_emplace({parent.id.first, parent.id.second, next.name});
+  Seen& seen = found->second;
+  const bool other = seen.idKnown && seen.id != next.id && devices_.Of(next.id.first).steadyInodes;
+  if (!first && (seen.viaLink != next.viaLink || other)) return ELOOP;
   seen = {next.viaLink, true, next.id};
   if (!next.viaLink) SeenAsDirectory(parent.path, next.name);
   return 0;
@@ -207,16 +208,25 @@ void DirWalker::SeenAsDirectory(const std::string& dirPath, const std::string& n
   seenAsDirectory_.insert(LocaleUpperCase(JoinPath(dirPath, name)));
 }
 
-// A directory seen under its old path is seen under the new one too. By
-// path, not by the directory's number: FUSE may have numbered it anew since.
+// A directory seen under its old path is seen under the new one too, and so
+// is every directory seen below it. By path, not by the directory's number:
+// FUSE may have numbered it anew since.
 void DirWalker::FollowSeenPath(DirId from, const std::string& oldName, DirId to,
                                const std::string& newName) {
   const std::string* fromPath = PathOf(from);
   const std::string* toPath = PathOf(to);
-  if (fromPath != nullptr && toPath != nullptr &&
-      seenAsDirectory_.count(LocaleUpperCase(JoinPath(*fromPath, oldName))) != 0) {
-    SeenAsDirectory(*toPath, newName);
+  if (fromPath == nullptr || toPath == nullptr) return;
+  const std::string oldPath = LocaleUpperCase(JoinPath(*fromPath, oldName));
+  if (seenAsDirectory_.count(oldPath) == 0) return;
+  const std::string newPath = LocaleUpperCase(JoinPath(*toPath, newName));
+  std::vector<std::string> below;
+  const std::string oldPrefix = oldPath + '/';
+  for (auto it = seenAsDirectory_.lower_bound(oldPrefix);
+       it != seenAsDirectory_.end() && it->starts_with(oldPrefix); ++it) {
+    below.push_back(newPath + it->substr(oldPath.size()));
   }
+  seenAsDirectory_.insert(newPath);
+  seenAsDirectory_.insert(below.begin(), below.end());
 }
 
 const std::string* DirWalker::PathOf(DirId dir) const {
