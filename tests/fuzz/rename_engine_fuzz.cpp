@@ -365,6 +365,12 @@ void CheckRename(const ModelFs& fs, const Request& request, const std::string& b
 // printed, to tell what a finding did.
 const bool kTrace = std::getenv("RENAME_ENGINE_TRACE") != nullptr;
 
+// What lies below where a link leads, in upper case: its target with one
+// slash after it.
+std::string BelowLink(const std::string& target) {
+  return AsciiUpperCase(target.ends_with('/') ? target : target + '/');
+}
+
 // followLinks: the run met the links that changes put in the first time, and
 // followed them as it follows the links in the paths it is given; what lies
 // below where they lead may have been renamed.
@@ -390,7 +396,7 @@ void CheckTree(const ModelFs& fs, const Start& start, bool followLinks, bool ref
   std::vector<std::string> followed;
   for (uint64_t added : hits.added) {
     if (followLinks && fs.KindOf(added) == NodeKind::Link && now.contents.count(added) != 0) {
-      followed.push_back(AsciiUpperCase(now.contents.at(added) + '/'));
+      followed.push_back(BelowLink(now.contents.at(added)));
     }
   }
   // A link made with the tree, beside an entry that a change took away, may
@@ -402,7 +408,7 @@ void CheckTree(const ModelFs& fs, const Start& start, bool followLinks, bool ref
       const bool madeWithTree = start.names.count(serial) != 0 &&
                                 std::count(hits.added.begin(), hits.added.end(), serial) == 0;
       if (madeWithTree && fs.KindOf(serial) == NodeKind::Link) {
-        followed.push_back(AsciiUpperCase(start.contents.at(serial) + '/'));
+        followed.push_back(BelowLink(start.contents.at(serial)));
       }
     }
   }
