@@ -186,7 +186,10 @@ void ListRequests(const ModelFs& fs, const DeviceSwitches& device, uint64_t dir,
   for (const auto& [stored, serial] : children) {
     std::string name = device.listingHidesCase ? AsciiLower(stored) : stored;
     const std::string own(NameOfParked(name));
-    if (!own.empty() && upper.count(LocaleUpperCase(own)) == 0) name = own;
+    // "." and ".." would name another directory in a path: such a leftover
+    // keeps its parked name.
+    const bool dotName = own == "." || own == "..";
+    if (!own.empty() && !dotName && upper.count(LocaleUpperCase(own)) == 0) name = own;
     const std::string path = Below(relative, name);
     Request request{"/out/" + path, "/out/" + AsciiUpperCase(path), name, stored, dir, serial,
                     ambiguous};
