@@ -14,6 +14,17 @@ namespace {
 // out of descriptors.
 constexpr size_t kMaxOpenSteps = 32;
 
+// The longest name in bytes that the file systems the engine knows take: a
+// parked spelling longer than that cannot be there.
+constexpr size_t kLongestName = 255;
+
+// A look that failed at an entry known to be there, or at a handle held: it
+// must not read as "no directory", which would send the walk on to another
+// spelling.
+int FailedLook(int error) {
+  return error == ENOTDIR ? EIO : error;
+}
+
 }  // namespace
 
 bool IsDotName(std::string_view name) {
@@ -145,14 +156,16 @@ int DirWalker::Descend(const std::string& given) {
 // gone, or the name is not there) is read again, once.
 int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step& next) {
   int found = ENOENT;
+  // Only a spelling that is not there, or no directory, lets the next one be
+  // tried: a look that failed otherwise must not lead the walk to a twin.
   const auto enter = [&](const std::string& spelling) {
     const int error = Enter(parent, spelling, next);
-    if (error != 0 && error != ELOOP) return false;
+    if (error == ENOENT || error == ENOTDIR) return false;
     found = error;
     return true;
   };
   const std::string parked = ParkedName(given);
-  if (enter(parked)) return found;
+  if (parked.size() <= kLongestName && enter(parked)) return found;
   listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(given), LocaleUpperCase(parked)},
                            enter);
   return found;
@@ -168,8 +181,9 @@ int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
     if (error != ELOOP && error != ENOTDIR) return error;
     EntryStatus status;
     if (const int statError = system_.Stat(parent.fd, name, status); statError != 0) {
-      return statError;
+      return FailedLook(statError);
     }
+    if (status.kind == EntryKind::Directory) return EIO;  // and yet it did not open
     if (status.kind != EntryKind::Link) return ENOTDIR;
     if (seenAsDirectory_.count(LocaleUpperCase(JoinPath(parent.path, name))) != 0) return ELOOP;
     if (const int linkError = system_.OpenDirectory(parent.fd, name, FollowLink::Yes, next.fd);
@@ -188,7 +202,7 @@ int DirWalker::Enter(const Step& parent, const std::string& name, Step& next) {
 // The directory reached must be what this name led to before, if anything.
 int DirWalker::Check(const Step& parent, Step& next) {
   EntryStatus status;
-  if (const int error = system_.StatHandle(next.fd, status); error != 0) return error;
+  if (const int error = system_.StatHandle(next.fd, status); error != 0) return FailedLook(error);
   next.id = status.id;
   const auto [found, first] = seen_.try_emplace({parent.id.first, parent.id.second, next.name});
   Seen& seen = found->second;
