@@ -205,7 +205,7 @@ void InPlace::ProbeCase() {
 }
 
 // Another spelling found in the listing is the entry itself where the new
-// spelling was seen taken; else it is tried afresh. Where the entry is under
+// spelling was seen taken and answers still; else it is tried afresh. Where the entry is under
 // no spelling, it may wait under its parked name: that of the spelling given
 // first, else the one parked spelling in another case. Where the spelling given
 // is missing and the listing has the name under two spellings, neither is
@@ -232,9 +232,13 @@ void InPlace::Locate() {
   } else {
     from_ = onDisk;
     facts_.where = Where::Listed;
-    if (facts_.target == Target::Taken) {
+    // The new spelling, seen taken, still answers though the listing lacks
+    // it: the file system folds case, and what answers is the entry itself.
+    // Where it has gone meanwhile, no such lesson may be drawn.
+    if (facts_.target == Target::Taken && Exists(run_, dir_, to_)) {
       facts_.target = Target::Itself;
     } else {
+      facts_.target = Target::Unknown;
       facts_.attempt = Attempt::None;
     }
   }
