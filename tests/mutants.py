@@ -74,10 +74,16 @@ def run(command, **kw):
 
 def run_tests(build, env):
     """The unit tests; one that hangs (a FUSE daemon spinning) fails them."""
+    tests = subprocess.Popen([str(build / "dazi_tests"), "--gtest_brief=1"], cwd=ROOT, env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
-        return run([str(build / "dazi_tests"), "--gtest_brief=1"], env=env, timeout=300)
+        out, err = tests.communicate(timeout=300)
+        return subprocess.CompletedProcess(tests.args, tests.returncode, out, err)
     except subprocess.TimeoutExpired:
-        subprocess.run(["pkill", "-f", "fusefat|exfat-fuse|ntfs-3g"], check=False)
+        # The tests wait on the daemon and cannot end before it does.
+        subprocess.run(["pkill", "-9", "-f", "fusefat|exfat-fuse|ntfs-3g"], check=False)
+        tests.kill()
+        tests.communicate()
         return subprocess.CompletedProcess([], 124, "[  FAILED  ] timed out", "")
 
 
