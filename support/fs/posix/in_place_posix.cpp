@@ -61,6 +61,7 @@ class InPlace {
   void ProbeCase();
   void Locate();
   void ListTarget();
+  void ListedAlone();
   void TakeRenameOnto();
   void TakeRenameNoReplace();
   void ThroughParkedName();
@@ -204,12 +205,11 @@ void InPlace::ProbeCase() {
   facts_.otherCase = missing ? Known::No : Known::Yes;
 }
 
-// Another spelling found in the listing is the entry itself where the new
-// spelling was seen taken and answers still; else it is tried afresh. Where the entry is under
-// no spelling, it may wait under its parked name: that of the spelling given
-// first, else the one parked spelling in another case. Where the spelling given
-// is missing and the listing has the name under two spellings, neither is
-// taken: which one was meant cannot be told.
+// Another spelling found alone in the listing is taken up (ListedAlone).
+// Where the entry is under no spelling, it may wait under its parked name:
+// that of the spelling given first, else the one parked spelling in another
+// case. Where the spelling given is missing and the listing has the name
+// under two spellings, neither is taken: which one was meant cannot be told.
 void InPlace::Locate() {
   const std::vector<std::string> spellings = run_.listings.SpellingsWhere(
       dir_.id, dir_.fd, LocaleUpperCase(from_),
@@ -231,22 +231,14 @@ void InPlace::Locate() {
     facts_.where = Where::Given;
   } else {
     from_ = onDisk;
-    facts_.where = Where::Listed;
-    // The new spelling, seen taken, still answers though the listing lacks
-    // it: the file system folds case, and what answers is the entry itself.
-    // Where it has gone meanwhile, no such lesson may be drawn.
-    if (facts_.target == Target::Taken && Exists(run_, dir_, to_)) {
-      facts_.target = Target::Itself;
-    } else {
-      facts_.target = Target::Unknown;
-      facts_.attempt = Attempt::None;
-    }
+    ListedAlone();
   }
 }
 
 // Something answers to the new spelling: the entry itself where the
-// directory, read now, lists a single spelling of the name (the file system
-// folds case), else another entry, which is never replaced.
+// directory, read now, lists a single spelling of the name and the new one
+// still answers (the file system folds case), else another entry, which is
+// never replaced.
 void InPlace::ListTarget() {
   switch (ReadSpellingNow()) {
     case Shown::Lost:
@@ -256,8 +248,21 @@ void InPlace::ListTarget() {
       facts_.where = Where::AsAsked;
       return;
     default:
-      facts_.where = Where::Listed;
-      facts_.target = Target::Itself;
+      ListedAlone();
+  }
+}
+
+// The listing, read now, has the name under one spelling, not the new one.
+// The new spelling, seen taken, still answers: the file system folds case,
+// and what answers is the entry itself. Where it has gone meanwhile, the
+// entry is tried afresh, and nothing is learnt of the device.
+void InPlace::ListedAlone() {
+  facts_.where = Where::Listed;
+  if (facts_.target == Target::Taken && Exists(run_, dir_, to_)) {
+    facts_.target = Target::Itself;
+  } else {
+    facts_.target = Target::Unknown;
+    facts_.attempt = Attempt::None;
   }
 }
 
