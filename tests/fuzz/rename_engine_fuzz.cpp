@@ -402,19 +402,21 @@ void CheckTree(const ModelFs& fs, const Start& start, bool followLinks, bool ref
       followed.push_back(BelowLink(now.contents.at(added)));
     }
   }
-  // A link made with the tree, beside an entry that a change took away, may
-  // be the one name left that answers to that entry's name in another case:
-  // a path through the name then leads where the link does, as it would had
-  // the run started after the change.
-  for (uint64_t dir : hits.dirs) {
+  // Where a change took an entry away, another entry beside it may be the
+  // one name left that answers to the entry's (in another case, or parked):
+  // a path through the name then leads there, and through the links made
+  // with the tree below it, as it would had the run started after the change.
+  const auto linksBelow = [&](const auto& self, uint64_t dir) -> void {
     for (const auto& [name, serial] : fs.Children(dir)) {
       const bool madeWithTree = start.names.count(serial) != 0 &&
                                 std::count(hits.added.begin(), hits.added.end(), serial) == 0;
       if (madeWithTree && fs.KindOf(serial) == NodeKind::Link) {
         followed.push_back(BelowLink(start.contents.at(serial)));
       }
+      if (fs.KindOf(serial) == NodeKind::Directory) self(self, serial);
     }
-  }
+  };
+  for (uint64_t dir : hits.dirs) linksBelow(linksBelow, dir);
   const auto notFollowed = [&](std::vector<ModelFs::Entry> entries) {
     std::erase_if(entries, [&](const ModelFs::Entry& entry) {
       return std::any_of(followed.begin(), followed.end(), [&](const std::string& below) {
