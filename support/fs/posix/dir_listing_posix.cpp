@@ -53,7 +53,10 @@ Listing* ListingCache::Kept(DirId dir) {
 Listing* ListingCache::Read(DirId dir, int fd) {
   EntryStatus status;
   std::vector<RawEntry> entries;
-  if (system_.StatHandle(fd, status) != 0 || system_.ReadEntries(fd, entries) != 0) return nullptr;
+  if (system_.StatHandle(fd, status) != 0 || system_.ReadEntries(fd, entries) != 0) {
+    lookupFailed_ = true;
+    return nullptr;
+  }
   ++reads_;
   KeptListing kept;
   kept.changed = status.changed;
@@ -64,7 +67,11 @@ Listing* ListingCache::Read(DirId dir, int fd) {
 Listing* ListingCache::ReadIfChanged(DirId dir, int fd) {
   const auto found = listings_.find(dir);
   EntryStatus status;
-  if (found == listings_.end() || system_.StatHandle(fd, status) != 0) return nullptr;
+  if (found == listings_.end()) return nullptr;
+  if (system_.StatHandle(fd, status) != 0) {
+    lookupFailed_ = true;
+    return nullptr;
+  }
   if (status.changed == found->second.changed) return nullptr;
   return Read(dir, fd);
 }

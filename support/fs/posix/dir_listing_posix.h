@@ -63,6 +63,9 @@ class ListingCache {
   bool ShowedCaseChange(DirId dir) const { return showedCaseChange_.count(dir) != 0; }
   void SawCaseChange(DirId dir) { showedCaseChange_.insert(dir); }
   size_t Reads() const { return reads_; }
+  // Whether the last lookup above found the directory unreadable: its
+  // answer then tells nothing of what the directory holds.
+  bool LookupFailed() const { return lookupFailed_; }
 
  private:
   // The kept listing of the directory, read now if there is none; null when
@@ -80,11 +83,13 @@ class ListingCache {
   std::map<DirId, KeptListing> listings_;
   std::set<DirId> showedCaseChange_;
   size_t reads_ = 0;
+  bool lookupFailed_ = false;
 };
 
 template <typename Take>
 bool ListingCache::OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames,
                                   Take take) {
+  lookupFailed_ = false;
   bool fresh = false;
   for (Listing* listing = Get(dir, fd, fresh); listing != nullptr;
        listing = ReadIfChanged(dir, fd), fresh = true) {
@@ -102,6 +107,7 @@ template <typename Keep>
 std::vector<std::string> ListingCache::SpellingsWhere(DirId dir, int fd,
                                                       const std::string& upperName, Keep keep) {
   std::vector<std::string> kept;
+  lookupFailed_ = false;
   bool fresh = false;
   for (Listing* listing = Get(dir, fd, fresh); listing != nullptr;
        listing = ReadIfChanged(dir, fd), fresh = true) {

@@ -214,6 +214,12 @@ void InPlace::Locate() {
   const std::vector<std::string> spellings = run_.listings.SpellingsWhere(
       dir_.id, dir_.fd, LocaleUpperCase(from_),
       [&](const std::string& spelling) { return !IsKnownMissing(run_, dir_, spelling); });
+  // A listing that could not be read tells nothing; above all not that the
+  // entry is gone and a leftover parked under its name is it.
+  if (spellings.empty() && run_.listings.LookupFailed()) {
+    facts_.attempt = Attempt::Refused;
+    return;
+  }
   if (spellings.empty()) {
     const std::string exact = ParkedName(from_);
     const std::string parked =
