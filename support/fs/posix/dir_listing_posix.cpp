@@ -39,12 +39,6 @@ void Listing::BuildIndex() {
   indexed_ = true;
 }
 
-Listing* ListingCache::Get(DirId dir, int fd, bool& fresh) {
-  auto found = listings_.find(dir);
-  fresh = found == listings_.end();
-  return fresh ? Read(dir, fd) : &found->second.listing;
-}
-
 Listing* ListingCache::Kept(DirId dir) {
   const auto found = listings_.find(dir);
   return found != listings_.end() ? &found->second.listing : nullptr;
@@ -53,10 +47,7 @@ Listing* ListingCache::Kept(DirId dir) {
 Listing* ListingCache::Read(DirId dir, int fd) {
   EntryStatus status;
   std::vector<RawEntry> entries;
-  if (system_.StatHandle(fd, status) != 0 || system_.ReadEntries(fd, entries) != 0) {
-    lookupFailed_ = true;
-    return nullptr;
-  }
+  if (system_.StatHandle(fd, status) != 0 || system_.ReadEntries(fd, entries) != 0) return nullptr;
   ++reads_;
   KeptListing kept;
   kept.changed = status.changed;
@@ -64,16 +55,12 @@ Listing* ListingCache::Read(DirId dir, int fd) {
   return &(listings_[dir] = std::move(kept)).listing;
 }
 
-Listing* ListingCache::ReadIfChanged(DirId dir, int fd) {
+ListingCache::Change ListingCache::ChangeSinceRead(DirId dir, int fd) {
   const auto found = listings_.find(dir);
+  if (found == listings_.end()) return Change::None;
   EntryStatus status;
-  if (found == listings_.end()) return nullptr;
-  if (system_.StatHandle(fd, status) != 0) {
-    lookupFailed_ = true;
-    return nullptr;
-  }
-  if (status.changed == found->second.changed) return nullptr;
-  return Read(dir, fd);
+  if (system_.StatHandle(fd, status) != 0) return Change::Unknown;
+  return status.changed == found->second.changed ? Change::None : Change::Some;
 }
 
 void ListingCache::Renamed(DirId from, const std::string& oldName, DirId to,

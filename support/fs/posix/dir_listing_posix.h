@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -36,6 +37,9 @@ class Listing {
   bool indexed_ = false;
 };
 
+// How a lookup in a directory's listing ended.
+enum class Lookup { Taken, NotListed, Unreadable };
+
 class ListingCache {
  public:
   explicit ListingCache(System& system) : system_(system) {}
@@ -45,16 +49,18 @@ class ListingCache {
   // Offers take() each spelling of the upper-case names that the kept
   // listing of the directory has (read now if there is none) until it takes
   // one; a directory that changed since its listing was read is read again,
-  // once. Whether one was taken.
+  // once.
   template <typename Take>
-  bool OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames, Take take);
+  Lookup OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames,
+                        Take take);
   // The spellings of the upper-case name in the kept listing of the
   // directory (read now if there is none) that keep() accepts, byte-wise
   // ascending; where it accepts none, a directory that changed since its
-  // listing was read is read again, once.
+  // listing was read is read again, once. None where the directory could not
+  // be read: that tells nothing of what it holds.
   template <typename Keep>
-  std::vector<std::string> SpellingsWhere(DirId dir, int fd, const std::string& upperName,
-                                          Keep keep);
+  std::optional<std::vector<std::string>> SpellingsWhere(DirId dir, int fd,
+                                                         const std::string& upperName, Keep keep);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
   // Follows a rename made here from one directory to another (or the same).
@@ -63,17 +69,15 @@ class ListingCache {
   bool ShowedCaseChange(DirId dir) const { return showedCaseChange_.count(dir) != 0; }
   void SawCaseChange(DirId dir) { showedCaseChange_.insert(dir); }
   size_t Reads() const { return reads_; }
-  // Whether the last lookup above found the directory unreadable: its
-  // answer then tells nothing of what the directory holds.
-  bool LookupFailed() const { return lookupFailed_; }
 
  private:
-  // The kept listing of the directory, read now if there is none; null when
-  // it cannot be read. fresh tells whether this call read it.
-  Listing* Get(DirId dir, int fd, bool& fresh);
-  // The kept listing read again where the directory changed since it was
-  // read (by the run's own renames too); null when it did not or cannot be.
-  Listing* ReadIfChanged(DirId dir, int fd);
+  // Offers visit() the kept listing (read now if there is none), and where
+  // it takes nothing from it, the listing read again if the directory
+  // changed since it was read (by the run's own renames too).
+  template <typename Visit>
+  Lookup Look(DirId dir, int fd, Visit visit);
+  enum class Change { None, Some, Unknown };
+  Change ChangeSinceRead(DirId dir, int fd);
 
   struct KeptListing {
     Listing listing;
@@ -83,39 +87,52 @@ class ListingCache {
   std::map<DirId, KeptListing> listings_;
   std::set<DirId> showedCaseChange_;
   size_t reads_ = 0;
-  bool lookupFailed_ = false;
 };
 
+template <typename Visit>
+Lookup ListingCache::Look(DirId dir, int fd, Visit visit) {
+  Listing* listing = Kept(dir);
+  const bool fresh = listing == nullptr;
+  if (fresh && (listing = Read(dir, fd)) == nullptr) return Lookup::Unreadable;
+  if (visit(*listing)) return Lookup::Taken;
+  if (fresh) return Lookup::NotListed;
+  switch (ChangeSinceRead(dir, fd)) {
+    case Change::None:
+      return Lookup::NotListed;
+    case Change::Unknown:
+      return Lookup::Unreadable;
+    case Change::Some:
+      break;
+  }
+  if ((listing = Read(dir, fd)) == nullptr) return Lookup::Unreadable;
+  return visit(*listing) ? Lookup::Taken : Lookup::NotListed;
+}
+
 template <typename Take>
-bool ListingCache::OfferSpellings(DirId dir, int fd, std::initializer_list<std::string> upperNames,
-                                  Take take) {
-  lookupFailed_ = false;
-  bool fresh = false;
-  for (Listing* listing = Get(dir, fd, fresh); listing != nullptr;
-       listing = ReadIfChanged(dir, fd), fresh = true) {
+Lookup ListingCache::OfferSpellings(DirId dir, int fd,
+                                    std::initializer_list<std::string> upperNames, Take take) {
+  return Look(dir, fd, [&](Listing& listing) {
     for (const std::string& upper : upperNames) {
-      for (const std::string& spelling : listing->Spellings(upper)) {
+      for (const std::string& spelling : listing.Spellings(upper)) {
         if (take(spelling)) return true;
       }
     }
-    if (fresh) break;
-  }
-  return false;
+    return false;
+  });
 }
 
 template <typename Keep>
-std::vector<std::string> ListingCache::SpellingsWhere(DirId dir, int fd,
-                                                      const std::string& upperName, Keep keep) {
+std::optional<std::vector<std::string>> ListingCache::SpellingsWhere(DirId dir, int fd,
+                                                                     const std::string& upperName,
+                                                                     Keep keep) {
   std::vector<std::string> kept;
-  lookupFailed_ = false;
-  bool fresh = false;
-  for (Listing* listing = Get(dir, fd, fresh); listing != nullptr;
-       listing = ReadIfChanged(dir, fd), fresh = true) {
-    for (const std::string& spelling : listing->Spellings(upperName)) {
+  const Lookup lookup = Look(dir, fd, [&](Listing& listing) {
+    for (const std::string& spelling : listing.Spellings(upperName)) {
       if (keep(spelling)) kept.push_back(spelling);
     }
-    if (fresh || !kept.empty()) break;
-  }
+    return !kept.empty();
+  });
+  if (lookup == Lookup::Unreadable) return std::nullopt;
   return kept;
 }
 

@@ -166,9 +166,10 @@ int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step&
   };
   const std::string parked = ParkedName(given);
   if (parked.size() <= kLongestName && enter(parked)) return found;
-  listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(given), LocaleUpperCase(parked)},
-                           enter);
-  return found;
+  const Lookup lookup = listings_.OfferSpellings(
+      parent.id, parent.fd, {LocaleUpperCase(given), LocaleUpperCase(parked)}, enter);
+  // A directory that could not be read may yet hold the name.
+  return lookup == Lookup::Unreadable ? EIO : found;
 }
 
 // Opens name in parent as a directory without following a link, or through

@@ -6,6 +6,7 @@
 // name, and a later run finishes what a killed one left parked.
 
 #include <cerrno>
+#include <optional>
 #include <string>
 
 #include "support/fs/parked_name.h"
@@ -211,15 +212,16 @@ void InPlace::ProbeCase() {
 // case. Where the spelling given is missing and the listing has the name
 // under two spellings, neither is taken: which one was meant cannot be told.
 void InPlace::Locate() {
-  const std::vector<std::string> spellings = run_.listings.SpellingsWhere(
+  const std::optional<std::vector<std::string>> listed = run_.listings.SpellingsWhere(
       dir_.id, dir_.fd, LocaleUpperCase(from_),
       [&](const std::string& spelling) { return !IsKnownMissing(run_, dir_, spelling); });
   // A listing that could not be read tells nothing; above all not that the
   // entry is gone and a leftover parked under its name is it.
-  if (spellings.empty() && run_.listings.LookupFailed()) {
+  if (!listed) {
     facts_.attempt = Attempt::Refused;
     return;
   }
+  const std::vector<std::string>& spellings = *listed;
   if (spellings.empty()) {
     const std::string exact = ParkedName(from_);
     const std::string parked =
@@ -376,10 +378,10 @@ bool IsKnownNonDirectory(RunState& run, const WalkedDir& dir, const std::string&
 }
 
 std::string SingleSpellingOnDisk(RunState& run, const WalkedDir& dir, const std::string& name) {
-  const std::vector<std::string> spellings = run.listings.SpellingsWhere(
+  const std::optional<std::vector<std::string>> spellings = run.listings.SpellingsWhere(
       dir.id, dir.fd, LocaleUpperCase(name),
       [&](const std::string& spelling) { return Exists(run, dir, spelling); });
-  return spellings.size() == 1 ? spellings[0] : std::string();
+  return spellings && spellings->size() == 1 ? (*spellings)[0] : std::string();
 }
 
 bool RenameInPlace(RunState& run, const WalkedDir& dir, const std::string& name,
