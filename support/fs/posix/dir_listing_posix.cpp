@@ -65,10 +65,10 @@ ListingCache::Change ListingCache::ChangeSinceRead(DirId dir, int fd) {
 
 void ListingCache::Renamed(DirId from, const std::string& oldName, DirId to,
                            const std::string& newName) {
-  if (auto found = listings_.find(from); found != listings_.end()) {
-    found->second.listing.Remove(oldName);
-  }
-  if (auto found = listings_.find(to); found != listings_.end()) found->second.listing.Add(newName);
+  const auto source = listings_.find(from);
+  if (source != listings_.end()) source->second.listing.Remove(oldName);
+  const auto target = to == from ? source : listings_.find(to);
+  if (target != listings_.end()) target->second.listing.Add(newName);
 }
 
 }  // namespace dazi::posix

@@ -206,6 +206,7 @@ int DirWalker::Check(const Step& parent, Step& next) {
   if (const int error = system_.StatHandle(next.fd, status); error != 0) return FailedLook(error);
   next.id = status.id;
   const auto [found, first] = seen_.try_emplace({parent.id.first, parent.id.second, next.name});
+  if (first) NoteSeenName(next.name);
   Seen& seen = found->second;
   const bool other = seen.idKnown && seen.id != next.id && devices_.Of(next.id.first).steadyInodes;
   if (!first && (seen.viaLink != next.viaLink || other)) return ELOOP;
@@ -221,6 +222,11 @@ void DirWalker::SawDirectory(const WalkedDir& dir, const std::string& name) {
 
 void DirWalker::SeenAsDirectory(const std::string& dirPath, const std::string& name) {
   seenAsDirectory_.insert(LocaleUpperCase(JoinPath(dirPath, name)));
+  NoteSeenName(name);
+}
+
+void DirWalker::NoteSeenName(const std::string& name) {
+  seenNames_.insert(LocaleUpperCase(name));
 }
 
 // A directory seen under its old path is seen under the new one too, and so
@@ -242,6 +248,7 @@ void DirWalker::FollowSeenPath(DirId from, const std::string& oldName, DirId to,
   }
   seenAsDirectory_.insert(newPath);
   seenAsDirectory_.insert(below.begin(), below.end());
+  NoteSeenName(newName);
 }
 
 const std::string* DirWalker::PathOf(DirId dir) const {
@@ -252,12 +259,15 @@ const std::string* DirWalker::PathOf(DirId dir) const {
 }
 
 void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string& newName) {
-  if (auto found = seen_.find({dir.first, dir.second, oldName}); found != seen_.end()) {
-    Seen moved = found->second;
-    seen_.erase(found);
-    seen_[{dir.first, dir.second, newName}] = moved;
+  if (seenNames_.count(LocaleUpperCase(oldName)) != 0) {
+    if (auto found = seen_.find({dir.first, dir.second, oldName}); found != seen_.end()) {
+      Seen moved = found->second;
+      seen_.erase(found);
+      seen_[{dir.first, dir.second, newName}] = moved;
+      NoteSeenName(newName);
+    }
+    FollowSeenPath(dir, oldName, dir, newName);
   }
-  FollowSeenPath(dir, oldName, dir, newName);
   for (size_t i = 1; i < chain_.size(); ++i) {
     if (chain_[i - 1].id == dir && chain_[i].name == oldName) {
       chain_[i].name = newName;
@@ -276,6 +286,7 @@ void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
     Seen moved = found->second;
     seen_.erase(found);
     seen_[{to.first, to.second, newName}] = moved;
+    NoteSeenName(newName);
   }
   FollowSeenPath(from, oldName, to, newName);
   Reset();

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -109,6 +110,7 @@ class DirWalker {
   int Check(const Step& parent, Step& next);
   void Close(Step& step);
   void SeenAsDirectory(const std::string& dirPath, const std::string& name);
+  void NoteSeenName(const std::string& name);
   void FollowSeenPath(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   // The path of a directory of the kept chain, or null.
   const std::string* PathOf(DirId dir) const;
@@ -125,6 +127,9 @@ class DirWalker {
   // in its place must not be followed by that one either; and where it
   // numbers directories anew (FUSE), their paths still tell them.
   std::set<std::string> seenAsDirectory_;
+  // The upper-case names of every directory in the two records above: a
+  // rename of an entry by another name (most are files) touches neither.
+  std::unordered_set<std::string> seenNames_;
   unsigned generation_ = 0;
 };
 
