@@ -65,6 +65,8 @@ MUTANTS = [
      "parked entries shown under their own name where it is taken"),
     ("move_posix.cpp", "(quirks.losesMovedContents && !IsKnownNonDirectory(run, from, onDisk)) ||", "",
      "a directory moved where moving empties it"),
+    ("dir_walk_posix.cpp", "  if (first) NoteSeenName(next.name);\n", "",
+     "a directory entered is not known by name when it is renamed"),
 ]
 
 
