@@ -258,16 +258,22 @@ const std::string* DirWalker::PathOf(DirId dir) const {
   return nullptr;
 }
 
-void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string& newName) {
-  if (seenNames_.count(LocaleUpperCase(oldName)) != 0) {
-    if (auto found = seen_.find({dir.first, dir.second, oldName}); found != seen_.end()) {
-      Seen moved = found->second;
-      seen_.erase(found);
-      seen_[{dir.first, dir.second, newName}] = moved;
-      NoteSeenName(newName);
-    }
-    FollowSeenPath(dir, oldName, dir, newName);
+// The records of a directory seen follow its rename or move; an entry by a
+// name no directory seen has (most are files) has none.
+void DirWalker::FollowSeen(DirId from, const std::string& oldName, DirId to,
+                           const std::string& newName) {
+  if (seenNames_.count(LocaleUpperCase(oldName)) == 0) return;
+  if (auto found = seen_.find({from.first, from.second, oldName}); found != seen_.end()) {
+    Seen moved = found->second;
+    seen_.erase(found);
+    seen_[{to.first, to.second, newName}] = moved;
+    NoteSeenName(newName);
   }
+  FollowSeenPath(from, oldName, to, newName);
+}
+
+void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string& newName) {
+  FollowSeen(dir, oldName, dir, newName);
   for (size_t i = 1; i < chain_.size(); ++i) {
     if (chain_[i - 1].id == dir && chain_[i].name == oldName) {
       chain_[i].name = newName;
@@ -282,13 +288,7 @@ void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string
 
 void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
                       const std::string& newName) {
-  if (auto found = seen_.find({from.first, from.second, oldName}); found != seen_.end()) {
-    Seen moved = found->second;
-    seen_.erase(found);
-    seen_[{to.first, to.second, newName}] = moved;
-    NoteSeenName(newName);
-  }
-  FollowSeenPath(from, oldName, to, newName);
+  FollowSeen(from, oldName, to, newName);
   Reset();
 }
 

@@ -111,6 +111,7 @@ class DirWalker {
   void Close(Step& step);
   void SeenAsDirectory(const std::string& dirPath, const std::string& name);
   void NoteSeenName(const std::string& name);
+  void FollowSeen(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   void FollowSeenPath(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   // The path of a directory of the kept chain, or null.
   const std::string* PathOf(DirId dir) const;
