@@ -46,7 +46,6 @@ struct CaseFacts {
   // The device, as learned so far.
   bool inTwoSteps = false;  // a direct case change does not take there, or loses data
   Known foldsCase = Known::Unknown;
-  bool steadyInodes = true;
   bool listingHidesCase = false;
   bool showedHere = false;  // a case change made here showed in this directory's listing
   // The entry, from its spelling to the one asked for.
@@ -72,7 +71,7 @@ enum class Step {
   ListTarget,       // the listing read now: what answers to the new spelling
   LookAtKind,       // is the entry a directory?
   CompareInodes,    // do both spellings give one inode?
-  RenameOnto,       // one rename onto the new spelling, which answers with the entry itself
+  RenameOnto,       // one rename onto the new spelling, where it is proven to be the entry itself
   RenameNoReplace,  // one rename that never replaces anything
   ThroughParked,    // two renames through the parked name, neither replacing anything
   FinishParked,     // one rename from the parked name
@@ -99,7 +98,6 @@ struct CaseRow {
   std::optional<Target> target = {};
   std::optional<bool> inTwoSteps = {};
   std::optional<Known> foldsCase = {};
-  std::optional<bool> steadyInodes = {};
   std::optional<bool> listingHidesCase = {};
   std::optional<bool> showedHere = {};
   std::optional<bool> asAsked = {};

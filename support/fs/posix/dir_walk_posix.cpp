@@ -208,7 +208,8 @@ int DirWalker::Check(const Step& parent, Step& next) {
   const auto [found, first] = seen_.try_emplace({parent.id.first, parent.id.second, next.name});
   if (first) NoteSeenName(next.name);
   Seen& seen = found->second;
-  const bool other = seen.idKnown && seen.id != next.id && devices_.Of(next.id.first).steadyInodes;
+  const bool other =
+      seen.idKnown && seen.id != next.id && devices_.Of(next.id.first, next.fd).steadyInodes;
   if (!first && (seen.viaLink != next.viaLink || other)) return ELOOP;
   seen = {next.viaLink, true, next.id};
   if (!next.viaLink) SeenAsDirectory(parent.path, next.name);
@@ -264,9 +265,12 @@ void DirWalker::FollowSeen(DirId from, const std::string& oldName, DirId to,
                            const std::string& newName) {
   if (seenNames_.count(LocaleUpperCase(oldName)) == 0) return;
   if (auto found = seen_.find({from.first, from.second, oldName}); found != seen_.end()) {
-    Seen moved = found->second;
+    const Seen moved = found->second;
     seen_.erase(found);
-    seen_[{to.first, to.second, newName}] = moved;
+    // What a walk learnt of the directory under the new name stays where
+    // the search that saw it under the old one learnt less.
+    Seen& renamed = seen_[{to.first, to.second, newName}];
+    if (moved.idKnown || !renamed.idKnown) renamed = moved;
     NoteSeenName(newName);
   }
   FollowSeenPath(from, oldName, to, newName);
@@ -284,12 +288,6 @@ void DirWalker::Renamed(DirId dir, const std::string& oldName, const std::string
       break;
     }
   }
-}
-
-void DirWalker::Moved(DirId from, const std::string& oldName, DirId to,
-                      const std::string& newName) {
-  FollowSeen(from, oldName, to, newName);
-  Reset();
 }
 
 void DirWalker::Close(Step& step) {

@@ -79,9 +79,6 @@ class DirWalker {
   void SawDirectory(const WalkedDir& dir, const std::string& name);
   // The run renamed an entry of dir; names and kept handles follow it.
   void Renamed(DirId dir, const std::string& oldName, const std::string& newName);
-  // The run moved an entry to another directory: paths may now resolve
-  // otherwise, so the kept handles go.
-  void Moved(DirId from, const std::string& oldName, DirId to, const std::string& newName);
   void Reset();
   // Changes whenever a directory handed out by Walk may no longer hold.
   unsigned Generation() const { return generation_; }

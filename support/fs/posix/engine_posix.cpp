@@ -1,12 +1,13 @@
-// The engine's renames: an entry is renamed relative to the handle of its
-// directory, which the walker reached. The entries of one directory come one
-// after another in a sorted list, so the directory parts of the last rename
-// and the directory they led to are kept: the next entry beside it costs no
-// splitting and no walk.
+// The engine's renames: an entry's case is changed relative to the handle of
+// its directory, which the walker reached; the tool renames nothing else. The
+// entries of one directory come one after another in a sorted list, so the
+// directory parts of the last rename and the directory they led to are kept:
+// the next entry beside it costs no splitting and no walk.
 
 #include "support/fs/posix/engine_posix.h"
 
 #include "support/fs/posix/run_state_posix.h"
+#include "support/text/locale.h"
 
 namespace dazi::posix {
 
@@ -53,6 +54,18 @@ bool Engine::State::WalkBeside(std::string_view sourcePart, std::string_view tar
   return true;
 }
 
+void RunState::SawUnaddressable(const WalkedDir& dir, const std::string& name) {
+  const SplitPath split = SplitComponents(JoinPath(dir.path, name));
+  std::string path = split.absolute ? "/" : "";
+  for (const std::string& component : split.components) path = JoinPath(path, component);
+  unaddressable.insert(LocaleUpperCase(path));
+}
+
+bool RunState::IsUnaddressable(const WalkedDir& dir, const std::string& name) const {
+  return !unaddressable.empty() &&
+         unaddressable.count(LocaleUpperCase(JoinPath(dir.path, name))) != 0;
+}
+
 Engine::Engine(System& system) : state_(std::make_unique<State>(system)) {}
 
 Engine::~Engine() = default;
@@ -75,11 +88,11 @@ bool Engine::Rename(std::string_view sourcePath, std::string_view targetPath) {
   const std::string name(source.name);
   const std::string newName(target.name);
   WalkedDir* dir = nullptr;
-  if (state_->WalkBeside(source.dirPart, target.dirPart, dir)) {
-    return dir != nullptr && RenameInPlace(*state_, *dir, name, newName);
+  if (!SameUpperCase(name, newName) || !state_->WalkBeside(source.dirPart, target.dirPart, dir) ||
+      dir == nullptr || state_->IsUnaddressable(*dir, name)) {
+    return false;
   }
-  return Move(*state_, SplitComponents(source.dirPart), name, SplitComponents(target.dirPart),
-              newName);
+  return ChangeCaseInPlace(*state_, *dir, name, newName);
 }
 
 size_t Engine::DirectoryReads() const {

@@ -46,15 +46,16 @@ constexpr int kMostSteps = 16;
 class InPlace {
  public:
   InPlace(RunState& run, const WalkedDir& dir)
-      : run_(run), dir_(dir), quirks_(run.devices.Of(dir.id.first)) {}
+      : run_(run),
+        dir_(dir),
+        quirks_(run.devices.Of(dir.id.first, dir.fd)),
+        here_(run.devices.Directory(dir.id, dir.path)) {}
 
-  bool Rename(const std::string& name, const std::string& newName) {
-    return SameUpperCase(name, newName) ? ChangeCase(name, newName) : RenameOther(name, newName);
-  }
+  bool ChangeCase(const std::string& name, const std::string& newName);
 
  private:
-  bool RenameOther(const std::string& name, const std::string& newName);
-  bool ChangeCase(const std::string& name, const std::string& newName);
+  bool SpelledTwice();
+  bool MayRenameOnto();
   void Observe();
   void Learn(Lesson lesson);
   void Take(Step step);
@@ -66,6 +67,7 @@ class InPlace {
   void TakeRenameOnto();
   void TakeRenameNoReplace();
   void ThroughParkedName();
+  void FromParkedName(const std::string& parked, bool moved);
   void FinishParked();
   void ListChange();
   Shown ReadSpellingNow();
@@ -77,22 +79,10 @@ class InPlace {
   RunState& run_;
   const WalkedDir& dir_;
   DeviceQuirks& quirks_;
+  DirFacts& here_;
   std::string from_, to_;  // the entry's spelling as far as known, the one asked for
   CaseFacts facts_;
 };
-
-bool InPlace::RenameOther(const std::string& name, const std::string& newName) {
-  std::string from = name;
-  int error = RenameNoReplace(from, newName);
-  if (error == ENOENT) {
-    from = SingleSpellingOnDisk(run_, dir_, name);
-    if (from.empty()) return false;
-    error = RenameNoReplace(from, newName);
-  }
-  if (error != 0) return false;
-  Renamed(from, newName);
-  return true;
-}
 
 // Asks the table for the next step until it says done or failed.
 bool InPlace::ChangeCase(const std::string& name, const std::string& newName) {
@@ -101,6 +91,9 @@ bool InPlace::ChangeCase(const std::string& name, const std::string& newName) {
   facts_ = CaseFacts{};
   facts_.movingEmpties = quirks_.losesMovedContents ? Known::Unknown : Known::No;
   run_.trail.clear();
+  // Two spellings of the name: which one a line means cannot be told, and
+  // none of them is touched, whichever is upper case already.
+  if (SpelledTwice()) facts_.where = Where::NotSingle;
   for (int i = 0; i < kMostSteps; ++i) {
     Observe();
     run_.trail.push_back(DecidingRow(facts_));
@@ -115,9 +108,8 @@ bool InPlace::ChangeCase(const std::string& name, const std::string& newName) {
 // The facts that cost no look at the disk, as they stand now.
 void InPlace::Observe() {
   facts_.inTwoSteps = quirks_.CaseChangesInTwoSteps();
-  facts_.foldsCase = quirks_.foldsCase;
-  facts_.steadyInodes = quirks_.steadyInodes;
-  facts_.listingHidesCase = quirks_.listingHidesCase;
+  facts_.foldsCase = here_.foldsCase;
+  facts_.listingHidesCase = here_.listingHidesCase;
   facts_.showedHere = run_.listings.ShowedCaseChange(dir_.id);
   facts_.asAsked = from_ == to_;
   facts_.asciiOnly = DifferOnlyInAscii(from_, to_);
@@ -132,19 +124,19 @@ void InPlace::Learn(Lesson lesson) {
     case Lesson::None:
       break;
     case Lesson::FoldsAndShows:
-      quirks_.foldsCase = Known::Yes;
+      here_.foldsCase = Known::Yes;
       [[fallthrough]];
     case Lesson::CaseShowsHere:
       run_.listings.SawCaseChange(dir_.id);
       break;
     case Lesson::KeepsCaseApart:
-      quirks_.foldsCase = Known::No;
+      here_.foldsCase = Known::No;
       break;
     case Lesson::DirectChangeIgnored:
       quirks_.ignoresDirectCaseChange = true;
       break;
     case Lesson::ListingHidesCase:
-      quirks_.listingHidesCase = true;
+      here_.listingHidesCase = true;
       break;
   }
 }
@@ -274,7 +266,48 @@ void InPlace::ListedAlone() {
   }
 }
 
+// The name's spellings in the directory's listing (hard links under two
+// spellings are two): more than one where another entry answers to the
+// spelling asked for, or would where the medium folds case.
+bool InPlace::SpelledTwice() {
+  const std::optional<std::vector<std::string>> spellings = run_.listings.SpellingsWhere(
+      dir_.id, dir_.fd, LocaleUpperCase(to_), [](const std::string&) { return true; });
+  return spellings && spellings->size() > 1;
+}
+
+// The only rename that may replace what answers to the new spelling; see
+// the invariant in engine_posix.h. The directory holds the entry alone under
+// the name, not under the new spelling: proven by its listing read now, or,
+// where a case change of this directory showed that its names fold and the
+// spellings differ in ASCII letters only (a folding directory cannot hold a
+// second entry of the name), by the listing kept up to date with the run's
+// renames.
+bool InPlace::MayRenameOnto() {
+  if (!quirks_.noReplaceRefused || from_ == to_) return false;
+  const bool foldsHere = here_.foldsCase == Known::Yes && DifferOnlyInAscii(from_, to_);
+  Listing* kept = foldsHere ? run_.listings.Kept(dir_.id) : nullptr;
+  Listing* listing = kept != nullptr ? kept : run_.listings.Read(dir_.id, dir_.fd);
+  if (listing == nullptr || listing->Holds(to_)) return false;
+  const std::vector<std::string> spellings = listing->Spellings(LocaleUpperCase(to_));
+  return spellings.size() == 1 && (spellings[0] == from_ || here_.listingHidesCase);
+}
+
+// A rename onto an answering spelling is issued only where the device
+// refuses the no-replace flag. Whether it does is learnt from a no-replace
+// rename onto the parked name, which is missing: where that is taken, the
+// change goes on through the parked name.
 void InPlace::TakeRenameOnto() {
+  InterruptHold hold;
+  if (!quirks_.noReplaceRefused) {
+    const std::string parked = ParkedName(from_);
+    const int error = run_.system.Rename(dir_.fd, from_, dir_.fd, parked, Replace::Never);
+    if (!MeansFlagRefused(error)) return FromParkedName(parked, error == 0);
+    quirks_.noReplaceRefused = true;
+  }
+  if (!MayRenameOnto()) {
+    facts_.attempt = Attempt::Refused;
+    return;
+  }
   if (const int error = run_.system.Rename(dir_.fd, from_, dir_.fd, to_, Replace::Allowed);
       error != 0) {
     facts_.attempt = error == ENOENT ? Attempt::NoEntry : Attempt::Refused;
@@ -302,9 +335,15 @@ void InPlace::TakeRenameNoReplace() {
 void InPlace::ThroughParkedName() {
   const std::string parked = ParkedName(from_);
   InterruptHold hold;
-  bool moved = RenameNoReplace(from_, parked) == 0;
+  FromParkedName(parked, RenameNoReplace(from_, parked) == 0);
+}
+
+// The second of the two renames, where the first was made.
+void InPlace::FromParkedName(const std::string& parked, bool moved) {
   if (moved && RenameNoReplace(parked, to_) != 0) {
-    RenameNoReplace(parked, from_);
+    // Where the name cannot be given back, the entry stays parked, and the
+    // listings and the walker know it so.
+    if (RenameNoReplace(parked, from_) != 0) Renamed(from_, parked);
     moved = false;
   }
   if (!moved) {
@@ -384,9 +423,9 @@ std::string SingleSpellingOnDisk(RunState& run, const WalkedDir& dir, const std:
   return spellings && spellings->size() == 1 ? (*spellings)[0] : std::string();
 }
 
-bool RenameInPlace(RunState& run, const WalkedDir& dir, const std::string& name,
-                   const std::string& newName) {
-  return InPlace(run, dir).Rename(name, newName);
+bool ChangeCaseInPlace(RunState& run, const WalkedDir& dir, const std::string& name,
+                       const std::string& newName) {
+  return InPlace(run, dir).ChangeCase(name, newName);
 }
 
 }  // namespace dazi::posix

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -20,6 +21,9 @@ namespace dazi::posix {
 namespace {
 
 static_assert(kWorkingDirectory == AT_FDCWD);
+
+// The f_type that statfs gives every FUSE file system.
+constexpr long kFuseMagic = 0x65735546;
 
 constexpr int kDirFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
@@ -133,6 +137,13 @@ int KernelSystem::MountType(dev_t device, std::string& type) {
     return 0;
   }
   return mounts.bad() ? EIO : 0;
+}
+
+int KernelSystem::IsFuse(int handle, bool& fuse) {
+  struct statfs info;
+  if (fstatfs(handle, &info) != 0) return LastError();
+  fuse = static_cast<long>(info.f_type) == kFuseMagic;
+  return 0;
 }
 
 }  // namespace dazi::posix

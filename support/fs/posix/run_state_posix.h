@@ -1,9 +1,10 @@
 #pragma once
 // What the rename engine keeps for a run, and what it is made of: searches
-// (search_posix.cpp), renames in place, relative to a handle of the entry's
-// directory (in_place_posix.cpp), and to another directory (move_posix.cpp).
+// (search_posix.cpp) and case changes in place, relative to a handle of the
+// entry's directory (in_place_posix.cpp).
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,11 +21,18 @@ struct RunState {
   explicit RunState(System& calls)
       : system(calls), devices(calls), listings(calls), walker(calls, listings, devices) {}
 
+  // A search delivered a name that holds a backslash: a path built from it
+  // names another entry (the backslash separates), so no rename by that
+  // path is made. Kept as the path resolved, in upper case.
+  void SawUnaddressable(const WalkedDir& dir, const std::string& name);
+  bool IsUnaddressable(const WalkedDir& dir, const std::string& name) const;
+
   System& system;
   Devices devices;
   ListingCache listings;
   DirWalker walker;
   std::vector<size_t> trail;  // the rows that decided the last case change
+  std::set<std::string> unaddressable;
 };
 
 // Renames without ever replacing an entry: 0 or an error code (EEXIST where
@@ -44,16 +52,12 @@ bool Exists(RunState& run, const WalkedDir& dir, const std::string& name);
 bool IsKnownMissing(RunState& run, const WalkedDir& dir, const std::string& name);
 bool IsKnownNonDirectory(RunState& run, const WalkedDir& dir, const std::string& name);
 
-// Renames an entry of dir to newName in the same directory.
-bool RenameInPlace(RunState& run, const WalkedDir& dir, const std::string& name,
-                   const std::string& newName);
+// Changes the case of an entry of dir: newName is its name in upper case.
+bool ChangeCaseInPlace(RunState& run, const WalkedDir& dir, const std::string& name,
+                       const std::string& newName);
 
 // Directory searches (search_posix.cpp), as FindFirstEntry and FindNextEntry.
 int32_t FindFirst(RunState& run, std::string_view pattern, int32_t mask, TSearchRec& rec);
 int32_t FindNext(TSearchRec& rec);
-
-// Renames an entry to another directory, or the same one reached otherwise.
-bool Move(RunState& run, const SplitPath& sourceDir, const std::string& name,
-          const SplitPath& targetDir, const std::string& newName);
 
 }  // namespace dazi::posix

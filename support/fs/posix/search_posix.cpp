@@ -86,9 +86,26 @@ void FindParkedEntries(PlatformSearch& search) {
   }
 }
 
-void NoteDirectories(RunState& run, const WalkedDir& dir, const std::vector<RawEntry>& entries) {
+// An entry whose type the listing does not give (XFS without ftype, NFS,
+// some FUSE daemons) is looked at.
+bool IsListedDirectory(RunState& run, const WalkedDir& dir, const RawEntry& entry) {
+  if (entry.type != DT_UNKNOWN) return entry.type == DT_DIR;
+  EntryStatus status;
+  return run.system.Stat(dir.fd, entry.name, status) == 0 && status.kind == EntryKind::Directory;
+}
+
+bool HoldsSeparator(std::string_view name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (IsSeparatorAt(name, i)) return true;
+  }
+  return false;
+}
+
+void NoteEntries(RunState& run, const WalkedDir& dir, const std::vector<RawEntry>& entries) {
   for (const RawEntry& entry : entries) {
-    if (entry.type == DT_DIR && !IsDotName(entry.name)) run.walker.SawDirectory(dir, entry.name);
+    if (IsDotName(entry.name)) continue;
+    if (HoldsSeparator(entry.name)) run.SawUnaddressable(dir, entry.name);
+    if (IsListedDirectory(run, dir, entry)) run.walker.SawDirectory(dir, entry.name);
   }
 }
 
@@ -137,7 +154,7 @@ int32_t FindFirst(RunState& run, std::string_view pattern, int32_t mask, TSearch
   if (const int error = run.walker.Walk(SplitComponents(dirPart), dir); error != 0) return error;
   auto search = std::make_unique<PlatformSearch>();
   if (const int error = run.system.ReadEntries(dir.fd, search->entries); error != 0) return error;
-  NoteDirectories(run, dir, search->entries);
+  NoteEntries(run, dir, search->entries);
   FindParkedEntries(*search);
   search->system = &run.system;
   search->dir = dir.path;

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -66,6 +68,13 @@ class System {
   // "fuse.fusefat", "fuseblk", ...), empty where the device is not listed;
   // an error where the mount table cannot be read.
   virtual int MountType(dev_t device, std::string& type) = 0;
+  // Whether the directory a handle refers to is on a FUSE file system, as
+  // the file system itself says (the mount table not needed).
+  virtual int IsFuse(int handle, bool& fuse) {
+    (void)handle;
+    (void)fuse;
+    return ENOSYS;
+  }
 };
 
 // The kernel's calls, one system call each.
@@ -80,6 +89,7 @@ class KernelSystem final : public System {
   int Duplicate(int handle, int& copy) override;
   void Close(int handle) override;
   int MountType(dev_t device, std::string& type) override;
+  int IsFuse(int handle, bool& fuse) override;
 };
 
 }  // namespace dazi::posix
