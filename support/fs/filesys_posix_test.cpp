@@ -140,6 +140,24 @@ TEST(PosixRename, TheKeptDirectoryServesOnlyItsOwnEntries) {
   EXPECT_EQ(tree.Content("d/MIXED") + tree.Content("d/abc"), "d/Mixedd/abc");
 }
 
+// A directory moved out of the tree between two renames of its entries is
+// not renamed in through the handle kept of it, nor is the one made anew in
+// its place, which the run never saw.
+TEST(PosixRename, ADirectoryMovedOutOfTheTreeIsNotRenamedIn) {
+  TempTree tree;
+  tree.Dirs({"out/d", "elsewhere"});
+  tree.Files({"out/d/first", "out/d/second"});
+  const std::string root = tree.Text();
+  posix::ForgetDirectories();
+  EXPECT_TRUE(RenamePath(root + "out/d/first", root + "OUT/D/FIRST"));
+  fs::rename(tree.Root() / "out/d", tree.Root() / "elsewhere/d");
+  tree.Dirs({"out/d"});
+  tree.Files({"out/d/second"});
+  EXPECT_FALSE(RenamePath(root + "out/d/second", root + "OUT/D/SECOND"));
+  EXPECT_EQ(tree.Listing("elsewhere/d"), (Names{"FIRST", "second"}));
+  EXPECT_EQ(tree.Listing("out/d"), Names{"second"});
+}
+
 // How often directories are read: once each for the spellings of a name
 // (which a line with two of them fails on), again only where a spelling the
 // run relies on went.

@@ -28,6 +28,9 @@ struct Engine::State : RunState {
   // Whether source and target directory parts name one directory; dir is
   // then the directory walked to, or null where it cannot be reached.
   bool WalkBeside(std::string_view sourcePart, std::string_view targetPart, WalkedDir*& dir);
+  // Whether the directory's path still leads to the handle the walk holds:
+  // a kept handle follows a directory that was moved away, out of the tree.
+  bool StillInPlace(const WalkedDir& dir);
 
   LastDirectory last;
 };
@@ -36,7 +39,7 @@ bool Engine::State::WalkBeside(std::string_view sourcePart, std::string_view tar
                                WalkedDir*& dir) {
   if (last.valid && last.generation == walker.Generation() && sourcePart == last.sourcePart &&
       targetPart == last.targetPart) {
-    dir = &last.dir;
+    dir = StillInPlace(last.dir) ? &last.dir : nullptr;
     return true;
   }
   const SplitPath source = SplitComponents(sourcePart);
@@ -50,8 +53,16 @@ bool Engine::State::WalkBeside(std::string_view sourcePart, std::string_view tar
   last.targetPart = targetPart;
   last.generation = walker.Generation();
   last.valid = true;
-  dir = &last.dir;
+  dir = StillInPlace(last.dir) ? &last.dir : nullptr;
   return true;
+}
+
+// Where FUSE may number a directory anew, its number tells nothing.
+bool Engine::State::StillInPlace(const WalkedDir& dir) {
+  if (!devices.Of(dir.id.first, dir.fd).steadyInodes) return true;
+  EntryStatus status;
+  return system.Stat(kWorkingDirectory, OpenablePath(dir.path), status) == 0 &&
+         status.kind == EntryKind::Directory && status.id == dir.id;
 }
 
 void RunState::SawUnaddressable(const WalkedDir& dir, const std::string& name) {
