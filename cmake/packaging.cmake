@@ -1,8 +1,8 @@
 # What is installed and shipped. The native build installs the program, its
 # manual page, the README and a sample configuration file, and packages them
-# as a Debian package; the Windows build packages DAZI.exe, a sample DAZI.env
-# and the README as text in a ZIP, both with CR LF line ends. The version is
-# the project's.
+# as a Debian package and as a release archive for other distributions; the
+# Windows build packages DAZI.exe, a sample DAZI.env and the README as text in
+# a ZIP, both with CR LF line ends. The version is the project's.
 
 set(DAZI_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 set(CPACK_PACKAGE_VENDOR "DAZI developers")
@@ -57,6 +57,28 @@ else()
   install(FILES ${DAZI_PACKAGING_OUT}/changelog.gz ${CMAKE_SOURCE_DIR}/packaging/copyright
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
 
+  # The release archive for any Linux distribution on x86-64: one folder with
+  # the stripped program, its manual page, the sample configuration file
+  # beside the program and the README as README.txt, owned by root, without
+  # time stamps of the build (cmake --build --target dazi_archive).
+  set(DAZI_ARCHIVE_NAME dazi-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(DAZI_ARCHIVE ${CMAKE_BINARY_DIR}/${DAZI_ARCHIVE_NAME}.tar.gz)
+  set(stage ${DAZI_PACKAGING_OUT}/archive/${DAZI_ARCHIVE_NAME})
+  add_custom_command(
+    OUTPUT ${DAZI_ARCHIVE}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
+    COMMAND ${CMAKE_STRIP} -o ${stage}/dazi $<TARGET_FILE:dazi>
+    COMMAND ${CMAKE_COMMAND} -E copy ${DAZI_PACKAGING_OUT}/dazi.1 ${stage}/dazi.1
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/sample/dazi.env ${stage}/dazi.env
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/README.md ${stage}/README.txt
+    COMMAND tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=@0 --mode=go-w
+            -C ${DAZI_PACKAGING_OUT}/archive -cf - ${DAZI_ARCHIVE_NAME} | gzip -9n > ${DAZI_ARCHIVE}
+    DEPENDS dazi ${DAZI_PACKAGING_OUT}/dazi.1 ${CMAKE_SOURCE_DIR}/sample/dazi.env
+            ${CMAKE_SOURCE_DIR}/README.md
+    COMMENT "Making ${DAZI_ARCHIVE_NAME}.tar.gz")
+  add_custom_target(dazi_archive DEPENDS ${DAZI_ARCHIVE})
+
   set(CPACK_PACKAGE_NAME dazi)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -64,10 +86,15 @@ else()
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   # dpkg-shlibdeps finds the libraries the program is linked against; ICU,
-  # opened at run time, it cannot see, so its package is named here: Debian's
-  # for the ICU version the program was configured against.
+  # opened at run time, it cannot see, so its packages are named here: any one
+  # of the versions the program looks for, as Debian and Ubuntu name them
+  # (libicu72 on Debian 12, libicu74 on Ubuntu 24.04), newest first.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libicu${DAZI_ICU_MAJOR}")
+  set(icu_packages)
+  foreach(version RANGE ${DAZI_ICU_NEWEST} ${DAZI_ICU_OLDEST} -1)
+    list(APPEND icu_packages libicu${version})
+  endforeach()
+  list(JOIN icu_packages " | " CPACK_DEBIAN_PACKAGE_DEPENDS)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DAZI_MAINTAINER}")

@@ -1,10 +1,12 @@
 #pragma once
 // The system's ICU, opened when the collation first needs it rather than when
 // the program starts: a run whose names the precompiled quick collations
-// decide never loads it. The program uses the ICU it was built against: its
-// libraries by their versioned names (libicuuc.so.72) and its entry points by
-// the names the ICU headers give them (ucol_open is ucol_open_72), looked up
-// once into a table typed by the headers' own declarations.
+// decide never loads it. Distributions ship different major versions of ICU,
+// and each names its libraries (libicuuc.so.72) and entry points (ucol_open_72)
+// by it, so the program looks for them by version, newest first, and takes the
+// first pair that loads. The table of entry points is typed by the
+// declarations of the ICU headers the program is built with; the C functions
+// it calls keep their signatures from version to version.
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
@@ -33,9 +35,10 @@ struct IcuLibrary {
 #undef DAZI_ICU_MEMBER
 };
 
-// The table, filled on the first call. Where a library cannot be opened or
-// lacks an entry point (missing, or of another ICU version), raises an
-// ELibraryError naming it; the next call tries again.
+// The table, filled on the first call and the same for the rest of the run.
+// Where no version's pair loads with all its entry points, raises an
+// ELibraryError naming the library of the newest version that came furthest
+// (or libicuuc.so where none was found); the next call tries again.
 const IcuLibrary& Icu();
 
 }  // namespace dazi
