@@ -305,7 +305,9 @@ void InPlace::TakeRenameOnto() {
     quirks_.noReplaceRefused = true;
   }
   if (!MayRenameOnto()) {
-    facts_.attempt = Attempt::Refused;
+    // An entry not there under the spelling given is looked for elsewhere
+    // (its parked name, another spelling), as after a rename that found none.
+    facts_.attempt = IsKnownMissing(run_, dir_, from_) ? Attempt::NoEntry : Attempt::Refused;
     return;
   }
   if (const int error = run_.system.Rename(dir_.fd, from_, dir_.fd, to_, Replace::Allowed);
