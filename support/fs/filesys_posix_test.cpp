@@ -142,20 +142,23 @@ TEST(PosixRename, TheKeptDirectoryServesOnlyItsOwnEntries) {
 
 // A directory moved out of the tree between two renames of its entries is
 // not renamed in through the handle kept of it, nor is the one made anew in
-// its place, which the run never saw.
+// its place, which the run never saw. A link given as the directory itself,
+// as the user may give the tree, is followed for each rename.
 TEST(PosixRename, ADirectoryMovedOutOfTheTreeIsNotRenamedIn) {
   TempTree tree;
   tree.Dirs({"out/d", "elsewhere"});
-  tree.Files({"out/d/first", "out/d/second"});
+  tree.Files({"out/d/first", "out/d/second", "out/d/third"});
+  fs::create_directory_symlink(tree.Root() / "out/d", tree.Root() / "given");
   const std::string root = tree.Text();
   posix::ForgetDirectories();
-  EXPECT_TRUE(RenamePath(root + "out/d/first", root + "OUT/D/FIRST"));
+  EXPECT_TRUE(RenamePath(root + "given/first", root + "GIVEN/FIRST"));
+  EXPECT_TRUE(RenamePath(root + "out/d/second", root + "OUT/D/SECOND"));
   fs::rename(tree.Root() / "out/d", tree.Root() / "elsewhere/d");
   tree.Dirs({"out/d"});
-  tree.Files({"out/d/second"});
-  EXPECT_FALSE(RenamePath(root + "out/d/second", root + "OUT/D/SECOND"));
-  EXPECT_EQ(tree.Listing("elsewhere/d"), (Names{"FIRST", "second"}));
-  EXPECT_EQ(tree.Listing("out/d"), Names{"second"});
+  tree.Files({"out/d/third"});
+  EXPECT_FALSE(RenamePath(root + "out/d/third", root + "OUT/D/THIRD"));
+  EXPECT_EQ(tree.Listing("elsewhere/d"), (Names{"FIRST", "SECOND", "third"}));
+  EXPECT_EQ(tree.Listing("out/d"), Names{"third"});
 }
 
 // How often directories are read: once each for the spellings of a name

@@ -97,6 +97,7 @@ int DirWalker::Walk(const SplitPath& dir, WalkedDir& walked) {
   walked.fd = last.fd;
   walked.id = last.id;
   walked.path = last.path;
+  walked.viaLink = last.viaLink;
   return 0;
 }
 

@@ -60,7 +60,8 @@ const char* OpenablePath(const std::string& dir);
 struct WalkedDir {
   int fd = -1;
   DirId id{};
-  std::string path;  // as resolved, for the system's path calls
+  std::string path;      // as resolved, for the system's path calls
+  bool viaLink = false;  // its last component is a link that the walk followed
 };
 
 class DirWalker {
