@@ -12,7 +12,9 @@
 // them, placed among the calls the first run made, and then a second process
 // completes the run.
 //
-// Before and after every call the engine makes:
+// Before and after every call the engine makes (the tree checks after a call
+// that neither renamed nor had another process change the tree before it
+// would see the tree as the last check saw it, and are not repeated):
 // - a rename that may replace is issued only onto a name that its directory
 //   does not hold, byte for byte, as another entry's, and only after the
 //   device refused the no-replace flag, or refused the no-replace rename of
@@ -29,11 +31,15 @@
 // upper-case spelling in its directory; one printed failed left it under its
 // name (where a call of it failed: maybe renamed all the same; where two
 // failed or the process ended in it: maybe parked); where the directory holds
-// two spellings of the asked name and neither is the one asked for, the line
-// fails; a line whose name a search delivered with a backslash in it fails
-// and renames nothing. Entries that another process's change hit, and the
-// lines during which one was made, are left out of the line checks. After
-// each run no handle is left open.
+// two or more spellings of the asked name (the locale's upper case makes them
+// one), the line fails and renames nothing; a line whose name a search
+// delivered with a separator in it fails and renames nothing. Entries that
+// another process's change hit, and the lines during which one was made, are
+// left out of the line checks. After each run no handle is left open.
+//
+// The sort order of the lines is the process's, taken from the locale at the
+// first comparison (C.UTF-8); the locale an input picks sets the character
+// set, upper case and mask matching of its run.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -406,7 +412,8 @@ struct Watch {
   std::set<uint64_t>& moved;  // every entry moved away, and the parents, all runs
   Look start;
   std::set<uint64_t> startLinks;
-  uint64_t outDir;  // /out as the run started, where it leads
+  uint64_t outDir = 0;  // where /out led at the run's first call
+  bool started = false;
   uint64_t line = 0;
   size_t changesAtLine = 0;
   bool movedInLine = false;
@@ -419,7 +426,6 @@ struct Watch {
 
   Watch(ModelFs& model, std::set<uint64_t>& movedEntries)
       : fs(model), moved(movedEntries), start(model), changesSeen(model.ChangesMade().size()) {
-    outDir = fs.Resolve(kWorkingDirectory, "/out/.");
     for (const ModelFs::Entry& entry : fs.Snapshot("/")) {
       if (entry.kind == NodeKind::Link) startLinks.insert(entry.serial);
     }
@@ -440,6 +446,17 @@ uint64_t LinkedDir(ModelFs& fs, uint64_t link) {
   return 0;
 }
 
+// Where the run's output directory leads: /out, else the one spelling of it
+// that the run's caseless lookup of directory names finds.
+uint64_t OutDirNow(ModelFs& fs) {
+  if (const uint64_t dir = DirAt(fs, "/out"); dir != 0) return dir;
+  std::vector<std::string> spellings;
+  for (const auto& [name, serial] : fs.Children(fs.SerialOf("/"))) {
+    if (AsciiUpperCase(name) == "OUT") spellings.push_back(name);
+  }
+  return spellings.size() == 1 ? DirAt(fs, "/" + spellings[0]) : 0;
+}
+
 // The directories of the tree: /out and what lies below it, through its
 // directories and the links it was made with (in the second process, every
 // link).
@@ -447,10 +464,10 @@ std::set<uint64_t> TreeDirs(Watch& watch) {
   ModelFs& fs = watch.fs;
   std::set<uint64_t> dirs;
   std::vector<uint64_t> todo = {watch.outDir};
-  std::map<uint64_t, std::string> links;
-  for (const ModelFs::Entry& entry : fs.Snapshot("/")) {
-    if (entry.kind == NodeKind::Link) links[entry.serial] = entry.contents;
-  }
+  // A link's target never changes: those made with the tree are known even
+  // where another process took them out of reach.
+  std::map<uint64_t, std::string> links = watch.start.contents;
+  for (const ModelFs::Entry& entry : fs.Snapshot("/")) links[entry.serial] = entry.contents;
   while (!todo.empty()) {
     const uint64_t dir = todo.back();
     todo.pop_back();
@@ -575,6 +592,11 @@ void CheckedSystem::CheckInTree(uint64_t dir) {
   const bool movedNow = std::any_of(
       watch_.movedAway.begin(), watch_.movedAway.end(),
       [&](const auto& move) { return move.second == watch_.line && move.first == dir; });
+  if (kTrace && !movedNow) {
+    std::fprintf(stderr, "    renames in #%llu, outside the tree from #%llu\n",
+                 static_cast<unsigned long long>(watch_.outDir),
+                 static_cast<unsigned long long>(dir));
+  }
   FUZZ_CHECK_NAMED("outside-tree", movedNow);
 }
 
@@ -612,6 +634,10 @@ void CheckedSystem::Move(size_t pick) {
 // Nothing lost, no contents changed, no entry another process added lost,
 // no handle misused.
 int CheckedSystem::After(int result) {
+  // The run opens its output directory by its path first: what /out led to
+  // then, another process's change before the first call included.
+  if (!watch_.started) watch_.outDir = OutDirNow(fs_);
+  watch_.started = true;
   FUZZ_CHECK_NAMED("handle-misused", fs_.Misuses() == 0);
   // A call that neither renamed nor had another process change the tree
   // before it leaves the tree as the last check saw it.
@@ -619,6 +645,14 @@ int CheckedSystem::After(int result) {
   if (!watch_.renamed && changes == watch_.changesSeen) return result;
   watch_.renamed = false;
   watch_.changesSeen = changes;
+  if (kTrace && !fs_.ChangesMade().empty()) {
+    const test_support::ChangeMade& made = fs_.ChangesMade().back();
+    std::fprintf(stderr, "    last change %d before call %llu in #%llu at #%llu, put in #%llu\n",
+                 static_cast<int>(made.kind), static_cast<unsigned long long>(made.beforeCall),
+                 static_cast<unsigned long long>(made.dir),
+                 static_cast<unsigned long long>(made.entry),
+                 static_cast<unsigned long long>(made.added));
+  }
   const Hits hits(fs_, watch_.moved);
   const Look now(fs_);
   for (const auto& [serial, names] : watch_.start.names) {
@@ -728,6 +762,7 @@ class CheckedRun final : public FileSystem {
   CheckedRun(Watch& watch, posix::System& system) : watch_(watch), engine_(system) {}
 
   int32_t FindFirst(std::string_view pattern, int32_t mask, TSearchRec& rec) override {
+    if (kTrace) std::fprintf(stderr, "search %s\n", Shown(pattern).c_str());
     return Delivered(engine_.FindFirst(pattern, mask, rec), rec);
   }
   int32_t FindNext(TSearchRec& rec) override { return Delivered(engine_.FindNext(rec), rec); }
@@ -737,6 +772,7 @@ class CheckedRun final : public FileSystem {
  private:
   int32_t Delivered(int32_t code, const TSearchRec& rec) {
     if (code == 0) {
+      if (kTrace) std::fprintf(stderr, "  found %s\n", Shown(rec.FoundName).c_str());
       FUZZ_CHECK(!rec.FoundName.empty() && rec.FoundName.find('/') == std::string::npos);
       if (HoldsSeparator(rec.FoundName)) backslashed_.insert(rec.FoundName);
     }
@@ -830,6 +866,11 @@ void WriteConfig(const Plan& plan) {
 
 // One process's run of the tool over the model.
 void Run(ModelFs& fs, Watch& watch) {
+  if (kTrace) {
+    std::fprintf(stderr, "run%s%s\n",
+                 watch.failing.empty() && watch.moves.empty() ? "" : " with faults",
+                 watch.completing ? ", completing" : "");
+  }
   TraceTree(fs);
   {
     CheckedSystem system(watch);
