@@ -59,14 +59,14 @@ void AddDirectoryEntry(RenameLists& lists, const std::string& entryName,
   if (mode == 0) {
     lists.dirList.Append(LocaleUpperCase(entryName));
   } else if (mode == 1) {
-    ScanTree(lists.dirList, lists.fileList, lists.outDir, LocaleUpperCase(entryName), "*.*", false,
-             true);
+    ScanTree(lists.fileSystem, lists.dirList, lists.fileList, lists.outDir,
+             LocaleUpperCase(entryName), "*.*", false, true);
   }
 }
 
 void AddFileEntry(RenameLists& lists, const std::string& entryName) {
   if (LocalePos("*", entryName) > 0 || LocalePos("?", entryName) > 0) {
-    ScanTree(lists.dirList, lists.fileList, lists.outDir, FileDirPart(entryName),
+    ScanTree(lists.fileSystem, lists.dirList, lists.fileList, lists.outDir, FileDirPart(entryName),
              LocaleUpperCase(FileNamePart(entryName)), true, false);
   } else {
     lists.fileList.Append(LocaleUpperCase(entryName));

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/fs/filesys.h"
 #include "support/list/string_list.h"
 
 namespace dazi {
@@ -24,11 +25,13 @@ void ReadSectionLines(const TStringList& configLines, std::string_view header,
 void ReadConfigSection(const std::string& configPath, std::string_view header,
                        const EntryHandler& handler);
 
-// The lists and target directory that the configuration passes extend.
+// The lists and target directory that the configuration passes extend, and
+// the file system their scans search.
 struct RenameLists {
   TStringList& dirList;
   TStringList& fileList;
   const std::string& outDir;
+  FileSystem& fileSystem = PlatformFileSystem();
 };
 
 void ReadDirectoriesSection(const std::string& configPath, RenameLists& lists);

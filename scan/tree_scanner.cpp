@@ -7,8 +7,9 @@
 
 namespace dazi {
 
-void ScanTree(TStringList& dirList, TStringList& fileList, std::string_view root,
-              std::string_view subDir, std::string_view mask, bool filesOnly, bool recurse) {
+void ScanTree(FileSystem& fileSystem, TStringList& dirList, TStringList& fileList,
+              std::string_view root, std::string_view subDir, std::string_view mask, bool filesOnly,
+              bool recurse) {
   const std::string rootB = AddTrailingBackslash(root);
   const std::string subB = AddTrailingBackslash(subDir);
   bool descend = false;
@@ -19,7 +20,7 @@ void ScanTree(TStringList& dirList, TStringList& fileList, std::string_view root
 
   TSearchRec rec;
   rec.KindsOnly = true;
-  if (FindFirstEntry(rootB + subB + std::string(mask), kFaAnyFile, rec) != 0) return;
+  if (fileSystem.FindFirst(rootB + subB + std::string(mask), kFaAnyFile, rec) != 0) return;
   std::string path = subB;  // subB followed by the entry's name
   do {
     const std::string& name = rec.FoundName;
@@ -30,14 +31,19 @@ void ScanTree(TStringList& dirList, TStringList& fileList, std::string_view root
       // A link may lead back up the tree or out of it: it is renamed as
       // itself, never entered.
       if (descend && (rec.FoundAttr & kFaReparsePoint) == 0) {
-        ScanTree(dirList, fileList, root, path, mask, filesOnly, recurse);
+        ScanTree(fileSystem, dirList, fileList, root, path, mask, filesOnly, recurse);
       }
       fileList.Append(path);
     } else if ((rec.FoundAttr & kFaVolumeId) == 0) {
       fileList.Append(path);
     }
-  } while (FindNextEntry(rec) == 0);
+  } while (fileSystem.FindNext(rec) == 0);
   EndFind(rec);
+}
+
+void ScanTree(TStringList& dirList, TStringList& fileList, std::string_view root,
+              std::string_view subDir, std::string_view mask, bool filesOnly, bool recurse) {
+  ScanTree(PlatformFileSystem(), dirList, fileList, root, subDir, mask, filesOnly, recurse);
 }
 
 }  // namespace dazi

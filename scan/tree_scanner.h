@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "support/fs/filesys.h"
 #include "support/list/string_list.h"
 
 namespace dazi {
@@ -13,7 +14,11 @@ namespace dazi {
 // fileList every entry found (files and directories, without a trailing
 // backslash). Paths are relative to root; an empty subDir stands for root
 // itself and makes every stored path begin with a backslash. Symbolic links
-// and junctions are listed but never entered.
+// and junctions are listed but never entered. The searches go to fileSystem;
+// without one, to the platform's.
+void ScanTree(FileSystem& fileSystem, TStringList& dirList, TStringList& fileList,
+              std::string_view root, std::string_view subDir, std::string_view mask, bool filesOnly,
+              bool recurse);
 void ScanTree(TStringList& dirList, TStringList& fileList, std::string_view root,
               std::string_view subDir, std::string_view mask, bool filesOnly, bool recurse);
 

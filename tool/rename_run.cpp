@@ -49,37 +49,38 @@ constexpr std::string_view kFailure = " - Failure.";
 
 void CollectDirectories(RenameLists& lists, const std::string& configPath) {
   for (const char* dir : kFixedDirectories) lists.dirList.Append(dir);
-  ScanTree(lists.dirList, lists.fileList, lists.outDir, "I386\\SYSTEM32\\DRIVERS", "*.*", false,
-           true);
-  if (IsExistingFile(configPath)) ReadDirectoriesSection(configPath, lists);
+  ScanTree(lists.fileSystem, lists.dirList, lists.fileList, lists.outDir, "I386\\SYSTEM32\\DRIVERS",
+           "*.*", false, true);
+  if (lists.fileSystem.IsExistingFile(configPath)) ReadDirectoriesSection(configPath, lists);
 }
 
 void CollectFiles(RenameLists& lists, const std::string& configPath) {
   for (const char* file : kFixedFiles) lists.fileList.Append(file);
   for (const PatternScan& scan : kPatternScans) {
-    ScanTree(lists.dirList, lists.fileList, lists.outDir, scan.subDir, scan.mask, true, false);
+    ScanTree(lists.fileSystem, lists.dirList, lists.fileList, lists.outDir, scan.subDir, scan.mask,
+             true, false);
   }
-  if (IsExistingFile(configPath)) ReadFilesSection(configPath, lists);
+  if (lists.fileSystem.IsExistingFile(configPath)) ReadFilesSection(configPath, lists);
 }
 
 // Prints the path before its rename is tried, so that on a console it is
 // visible while the rename runs, then marks the line when the rename failed.
 // source is room for the full path, kept from one call to the next.
-void RenameAndReport(const std::string& outDir, std::string_view stored, std::string_view shown,
-                     std::string& source) {
+void RenameAndReport(FileSystem& fileSystem, const std::string& outDir, std::string_view stored,
+                     std::string_view shown, std::string& source) {
   WriteText(shown);
   FlushOutput();
   source.assign(outDir).append(stored);
-  bool renamed = RenamePath(source, LocaleUpperCase(source));
+  bool renamed = fileSystem.Rename(source, LocaleUpperCase(source));
   WriteLine(renamed ? std::string_view() : kFailure);
 }
 
 }  // namespace
 
-void RunRename(const std::string& outDir, const std::string& configPath) {
+void RunRename(FileSystem& fileSystem, const std::string& outDir, const std::string& configPath) {
   TStringList fileList;
   TStringList dirList;
-  RenameLists lists{dirList, fileList, outDir};
+  RenameLists lists{dirList, fileList, outDir, fileSystem};
   CollectDirectories(lists, configPath);
   CollectFiles(lists, configPath);
   dirList.SortCaseless();
@@ -88,16 +89,20 @@ void RunRename(const std::string& outDir, const std::string& configPath) {
   std::string source;
   WriteLine("Processing Directories.");
   for (int32_t i = dirList.Count() - 1; i >= 0; --i) {
-    RenameAndReport(outDir, dirList[i], DropTrailingBackslash(dirList[i]), source);
+    RenameAndReport(fileSystem, outDir, dirList[i], DropTrailingBackslash(dirList[i]), source);
   }
   WriteLine("");
   WriteLine("Processing Files.");
   const int32_t fileCount = fileList.Count();
   for (int32_t i = 0; i < fileCount; ++i) {
-    RenameAndReport(outDir, fileList[i], FileNamePart(fileList[i]), source);
+    RenameAndReport(fileSystem, outDir, fileList[i], FileNamePart(fileList[i]), source);
   }
   WriteLine("");
   WriteLine("Done.");
+}
+
+void RunRename(const std::string& outDir, const std::string& configPath) {
+  RunRename(PlatformFileSystem(), outDir, configPath);
 }
 
 }  // namespace dazi

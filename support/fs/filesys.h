@@ -71,4 +71,19 @@ bool IsExistingFile(std::string_view path);
 // the directory then holds the entry under the target's spelling.
 bool RenamePath(std::string_view source, std::string_view target);
 
+// The file system as a run reaches it: the searches, the file existence test
+// and the rename above, behind an object the run is handed, so that a test can
+// run it over a file system of its own.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual int32_t FindFirst(std::string_view pattern, int32_t mask, TSearchRec& rec) = 0;
+  virtual int32_t FindNext(TSearchRec& rec) = 0;
+  virtual bool IsExistingFile(std::string_view path) = 0;
+  virtual bool Rename(std::string_view source, std::string_view target) = 0;
+};
+
+// The platform's file system: the functions above.
+FileSystem& PlatformFileSystem();
+
 }  // namespace dazi

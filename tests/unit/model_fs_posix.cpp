@@ -175,6 +175,12 @@ NodeKind ModelFs::KindOf(uint64_t serial) const {
   return nodes_.at(serial - 1)->kind;
 }
 
+uint64_t ModelFs::Resolve(int at, const std::string& path) {
+  Place place;
+  if (Locate(at, path, place, 0) != 0 || place.node == nullptr) return 0;
+  return place.node->serial;
+}
+
 void ModelFs::Restart() {
   while (!handles_.empty()) Release(handles_.begin()->first);
   dead_ = false;

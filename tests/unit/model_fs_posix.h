@@ -136,6 +136,10 @@ class ModelFs final : public posix::System {
   // A directory's names and the serials they name, also once it is taken out.
   std::map<std::string, uint64_t> Children(uint64_t dir) const;
   NodeKind KindOf(uint64_t serial) const;
+  // The entry that path names from the handle at (or the working directory),
+  // found as the calls find it but without counting a call: links on the way
+  // followed, the last one not; 0 where nothing is there.
+  uint64_t Resolve(int at, const std::string& path);
 
   const DeviceSwitches& Device() const { return device_; }
   // Calls counted so far (all but Close), from 1 after each Restart.
