@@ -22,14 +22,16 @@ TEST(RenameRun, SearchesAndRenamesGoToTheFileSystemGiven) {
   model.MakeFile("/out/i386/system32/kdcom.dll", "k");
   model.MakeFile("/out/i386/system32/drivers/atapi.sys", "a");
   model.MakeDir("/out/programs/tools");
-  EngineFileSystem fileSystem(model);
-  RunRename(fileSystem, "/out\\", "/nonexistent/dazi.env");
+  {
+    EngineFileSystem fileSystem(model);
+    RunRename(fileSystem, "/out\\", "/nonexistent/dazi.env");
+  }
   EXPECT_EQ(model.Names("/out"), (Names{"BOOTFONT.BIN", "I386", "PROGRAMS"}));
   EXPECT_EQ(model.Names("/out/I386"), (Names{"SYSTEM32", "TXTSETUP.SIF"}));
   EXPECT_EQ(model.Names("/out/I386/SYSTEM32"), (Names{"DRIVERS", "KDCOM.DLL"}));
   EXPECT_EQ(model.Names("/out/I386/SYSTEM32/DRIVERS"), (Names{"ATAPI.SYS"}));
   EXPECT_EQ(model.Names("/out/PROGRAMS"), (Names{"tools"}));
-  EXPECT_EQ(model.OpenHandles(), 0u);
+  EXPECT_EQ(model.OpenHandles(), 0u);  // the engine's kept handles went with it
 }
 
 }  // namespace
