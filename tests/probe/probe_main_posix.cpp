@@ -19,7 +19,6 @@
 
 #include "support/fs/posix/system_posix.h"
 #include "tests/unit/fs_probe_posix.h"
-#include "tests/unit/model_fs_posix.h"
 
 namespace {
 
@@ -64,23 +63,6 @@ class KernelHands final : public ProbeHands {
     const int fd = open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
     if (fd >= 0) Written(fd, "2\n");
   }
-};
-
-class ModelHands final : public ProbeHands {
- public:
-  explicit ModelHands(ModelFs& fs) : fs_(fs) {}
-  bool MakeFile(const std::string& path, const std::string& contents) override {
-    return fs_.MakeFile(path, contents) != 0;
-  }
-  bool MakeDir(const std::string& path) override { return fs_.MakeDir(path) != 0; }
-  bool Remove(const std::string& path) override { return fs_.Remove(path); }
-  bool WriteFile(const std::string& path, const std::string& contents) override {
-    return fs_.WriteFile(path, contents) != 0;
-  }
-  void Forget() override {}  // the model lets an entry go once no handle holds it
-
- private:
-  ModelFs& fs_;
 };
 
 struct Preset {
@@ -157,8 +139,7 @@ int main(int argc, char** argv) {
     ModelFs fs(device);
     fs.MakeDir("/probe");
     if (foldingDirectory) fs.SetFolding("/probe", true);
-    ModelHands hands(fs);
-    Print(Probe(fs, hands, "/probe"));
+    Print(Probe(fs, "/probe"));
     return 0;
   }
   if (argc != 2 || argv[1][0] != '/') {

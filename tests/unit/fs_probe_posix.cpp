@@ -212,10 +212,32 @@ class Asker {
   std::vector<EntryStatus> seen_;
 };
 
+class ModelHands final : public ProbeHands {
+ public:
+  explicit ModelHands(ModelFs& fs) : fs_(fs) {}
+  bool MakeFile(const std::string& path, const std::string& contents) override {
+    return fs_.MakeFile(path, contents) != 0;
+  }
+  bool MakeDir(const std::string& path) override { return fs_.MakeDir(path) != 0; }
+  bool Remove(const std::string& path) override { return fs_.Remove(path); }
+  bool WriteFile(const std::string& path, const std::string& contents) override {
+    return fs_.WriteFile(path, contents) != 0;
+  }
+  void Forget() override {}  // the model lets an entry go once no handle holds it
+
+ private:
+  ModelFs& fs_;
+};
+
 }  // namespace
 
 ProbeAnswers Probe(System& system, ProbeHands& hands, const std::string& dir) {
   return Asker(system, hands, dir).Ask();
+}
+
+ProbeAnswers Probe(ModelFs& fs, const std::string& dir) {
+  ModelHands hands(fs);
+  return Probe(fs, hands, dir);
 }
 
 }  // namespace dazi::test_support

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/fs/posix/system_posix.h"
+#include "tests/unit/model_fs_posix.h"
 
 namespace dazi::test_support {
 
@@ -38,5 +39,7 @@ using ProbeAnswers = std::vector<std::pair<std::string, std::string>>;
 // Asks every question in dir, an empty directory, and gives the answers in
 // the table's order.
 ProbeAnswers Probe(posix::System& system, ProbeHands& hands, const std::string& dir);
+// The same on the model, its entries made by its own tree-making calls.
+ProbeAnswers Probe(ModelFs& fs, const std::string& dir);
 
 }  // namespace dazi::test_support
