@@ -38,8 +38,6 @@ std::string AsciiLowerCase(std::string text) {
   return text;
 }
 
-// The code point that a UTF-8 sequence starts at text[at], and its length;
-// -1 where none does.
 constexpr char32_t kNoCharacter = char32_t(-1);
 constexpr char32_t kFinalSigma = 0x3c2, kCapitalSigma = 0x3a3;
 
@@ -47,10 +45,10 @@ struct Span {
   char32_t first, last;
 };
 // Lower-case letters that an up-case table leaves alone though Unicode maps
-// them to an upper case and back: letters Unicode gained after the table was
+// them to an upper case and back: pairs Unicode gained after the table was
 // made. Measured on volumes made by mkfs.exfat and mkntfs, over Latin-1 to
-// Cyrillic, Latin Extended Additional, Greek Extended, Glagolitic, Coptic,
-// Georgian, Cyrillic and Latin Extended-B to -D, and the fullwidth forms.
+// Cyrillic Supplement, Latin Extended Additional to -D, Greek Extended,
+// Glagolitic, Coptic, Georgian, Cyrillic Extended-B and the fullwidth forms.
 constexpr Span kExfatLacks[] = {
     {0x023f, 0x0240}, {0x0371, 0x0373}, {0x0377, 0x0377}, {0x03d7, 0x03d7}, {0x03f3, 0x03f3},
     {0x0515, 0x052f}, {0x1efb, 0x1eff}, {0x2c5f, 0x2c5f}, {0x2c73, 0x2c73}, {0x2cec, 0x2cee},
@@ -71,6 +69,8 @@ bool Within(std::span<const Span> spans, char32_t c) {
                      [&](const Span& span) { return c >= span.first && c <= span.last; });
 }
 
+// The code point that a UTF-8 sequence starts at text[at], and its length;
+// kNoCharacter (length 1) where none does.
 char32_t Decoded(const std::string& text, size_t at, size_t& length) {
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(at);
@@ -557,6 +557,20 @@ void ModelFs::Apply(const Change& change) {
       top.node->kind != NodeKind::Directory) {
     return;
   }
+  // Where a directory moved out goes: made where missing, never a place
+  // within the directory moved.
+  Node* away = nullptr;
+  if (change.kind == ChangeKind::MoveOut) {
+    if (Exact(change.elsewhere) == nullptr) MakeDir(change.elsewhere);
+    away = Exact(change.elsewhere);
+    if (away == nullptr || away->kind != NodeKind::Directory) return;
+  }
+  const auto holdsAway = [&](const Node* dir) {
+    for (const Node* up = away; up != root_; up = up->parent) {
+      if (up == dir) return true;
+    }
+    return false;
+  };
   const bool swap = change.kind == ChangeKind::SwapForLink ||
                     change.kind == ChangeKind::SwapForDirectory ||
                     change.kind == ChangeKind::MoveOut;
@@ -581,8 +595,9 @@ void ModelFs::Apply(const Change& change) {
       case ChangeKind::SwapForLink:
         return !directory || known_.count(spot.node->serial) == 0;
       case ChangeKind::SwapForDirectory:
-      case ChangeKind::MoveOut:
         return !directory;
+      case ChangeKind::MoveOut:
+        return !directory || holdsAway(spot.node);
       case ChangeKind::Remove:
         return false;
       case ChangeKind::AddTwin:
@@ -609,7 +624,7 @@ void ModelFs::Apply(const Change& change) {
     };
     takeOut(takeOut, spot.node);
     if (change.kind == ChangeKind::MoveOut) {
-      put = MoveOut(spot.dir, spot.name, change.elsewhere);
+      put = MoveOut(spot.dir, spot.name, away);
     } else {
       Node* gone = Detach(spot.dir, spot.name);
       if (gone->names == 0) Drop(gone);
@@ -623,14 +638,11 @@ void ModelFs::Apply(const Change& change) {
   made_.push_back(std::move(made));
 }
 
-// Moves the directory that name names in dir to elsewhere (under its name,
-// or with "~" and a number where that is taken) and makes another in its
-// place, whose entries bear the names of the moved one's, made anew: files
-// empty but for "anew", directories empty, links to the same targets.
-ModelFs::Node* ModelFs::MoveOut(Node* dir, const std::string& name, const std::string& elsewhere) {
-  if (Exact(elsewhere) == nullptr) MakeDir(elsewhere);
-  Node* away = Exact(elsewhere);
-  if (away == nullptr || away->kind != NodeKind::Directory) return nullptr;
+// Moves the directory that name names in dir to away (under its name, or
+// with "~" and a number where that is taken) and makes another in its place,
+// whose entries bear the names of the moved one's, made anew: files holding
+// "anew", directories empty, links to the same targets.
+ModelFs::Node* ModelFs::MoveOut(Node* dir, const std::string& name, Node* away) {
   std::string free = name;
   for (int n = 1; Find(away, free) != away->children.end(); ++n) {
     free = name + "~" + std::to_string(n);

@@ -36,7 +36,9 @@ enum class CaseTable { Ascii, Exfat, Ntfs };
 
 // What the device does with names and renames.
 struct DeviceSwitches {
-  // Lookups ignore ASCII letter case; names keep the case they were made with.
+  // Lookups ignore letter case (the letters of caseTable), in every
+  // directory but those with a folding of their own (SetFolding); names keep
+  // the case they were made with.
   bool foldsCase = false;
   // Listings show every name in lower case, and a rename between two
   // spellings of one entry reports success without changing anything.
@@ -127,7 +129,7 @@ struct Change {
   uint64_t beforeCall = 1;
   ChangeKind kind = ChangeKind::Remove;
   size_t pick = 0;             // which of the entries it can hit, modulo their number
-  std::string under = "/out";  // it hits this directory (swaps only) or what lies below it
+  std::string under = "/out";  // it hits this directory (swaps, moves) or what lies below it
   // A link put in a directory's place leads to the directory at the same
   // place below this one.
   std::string mirror = "/outside";
@@ -274,7 +276,7 @@ class ModelFs final : public posix::System {
                 posix::Replace replace);
   void Apply(const Change& change);
   Node* WriteInto(Node* dir, const std::string& name, const std::string& contents);
-  Node* MoveOut(Node* dir, const std::string& name, const std::string& elsewhere);
+  Node* MoveOut(Node* dir, const std::string& name, Node* away);
 
   DeviceSwitches device_;
   std::vector<std::unique_ptr<Node>> nodes_;  // by serial - 1
