@@ -696,8 +696,9 @@ int ModelFs::ReadEntries(int handle, std::vector<RawEntry>& entries) {
   const Handle* open = HandleOf(handle);
   if (open == nullptr) return EBADF;
   const bool typed = !device_.untypedListings;
-  entries.push_back({".", typed ? DT_DIR : DT_UNKNOWN});
-  entries.push_back({"..", typed ? DT_DIR : DT_UNKNOWN});
+  const unsigned char dotType = typed ? DT_DIR : DT_UNKNOWN;
+  entries.push_back({".", dotType});
+  entries.push_back({"..", dotType});
   for (const auto& [name, node] : open->node->children) {
     const unsigned char type = !typed                              ? DT_UNKNOWN
                                : node->kind == NodeKind::Directory ? DT_DIR
