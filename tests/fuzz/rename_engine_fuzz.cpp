@@ -412,8 +412,7 @@ struct Watch {
   std::set<uint64_t>& moved;  // every entry moved away, and the parents, all runs
   Look start;
   std::set<uint64_t> startLinks;
-  uint64_t outDir = 0;  // where /out led at the run's first call
-  bool started = false;
+  uint64_t outDir = 0;  // where /out led when the run first opened it
   uint64_t line = 0;
   size_t changesAtLine = 0;
   bool movedInLine = false;
@@ -503,7 +502,9 @@ class CheckedSystem final : public posix::System {
 
   int OpenDirectory(int dir, const std::string& name, FollowLink follow, int& handle) override {
     Before();
-    return After(fs_.OpenDirectory(dir, name, follow, handle));
+    const int result = fs_.OpenDirectory(dir, name, follow, handle);
+    NoteOutDir(result, handle);
+    return After(result);
   }
   int Stat(int dir, const std::string& name, EntryStatus& status) override {
     Before();
@@ -533,6 +534,7 @@ class CheckedSystem final : public posix::System {
   void Before();
   int After(int result);
   void CheckInTree(uint64_t dir);
+  void NoteOutDir(int result, int handle);
   void Move(size_t pick);
 
   Watch& watch_;
@@ -600,6 +602,15 @@ void CheckedSystem::CheckInTree(uint64_t dir) {
   FUZZ_CHECK_NAMED("outside-tree", movedNow);
 }
 
+// The tree is the directory the run first opened as its output directory:
+// another process's change before that, of /out itself included, is what
+// the user's path names.
+void CheckedSystem::NoteOutDir(int result, int handle) {
+  if (watch_.outDir != 0 || result != 0) return;
+  const uint64_t opened = fs_.Resolve(handle, ".");
+  if (opened != 0 && opened == OutDirNow(fs_)) watch_.outDir = opened;
+}
+
 void CheckedSystem::Before() {
   for (const MoveOut& move : watch_.moves) {
     if (move.beforeCall == fs_.Calls() + 1) {
@@ -634,10 +645,6 @@ void CheckedSystem::Move(size_t pick) {
 // Nothing lost, no contents changed, no entry another process added lost,
 // no handle misused.
 int CheckedSystem::After(int result) {
-  // The run opens its output directory by its path first: what /out led to
-  // then, another process's change before the first call included.
-  if (!watch_.started) watch_.outDir = OutDirNow(fs_);
-  watch_.started = true;
   FUZZ_CHECK_NAMED("handle-misused", fs_.Misuses() == 0);
   // A call that neither renamed nor had another process change the tree
   // before it leaves the tree as the last check saw it.
