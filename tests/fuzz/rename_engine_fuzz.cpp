@@ -375,7 +375,7 @@ struct Look {
 // What the changes of another process hit: the model's changes, and the
 // directories moved away (with everything below them, and their parents).
 struct Hits {
-  std::set<uint64_t> entries, dirs, takenOut, twins;
+  std::set<uint64_t> entries, dirs, takenOut, twins, writtenInto;
   std::vector<uint64_t> added;
 
   Hits(const ModelFs& fs, const std::set<uint64_t>& moved) : entries(moved) {
@@ -385,6 +385,7 @@ struct Hits {
       takenOut.insert(made.takenOut.begin(), made.takenOut.end());
       if (made.added != 0) added.push_back(made.added);
       if (made.kind == ChangeKind::AddTwin) twins.insert(made.added);
+      if (made.writtenInto != 0) writtenInto.insert(made.writtenInto);
     }
   }
   bool Out(uint64_t serial) const { return takenOut.count(serial) != 0; }
@@ -668,7 +669,8 @@ int CheckedSystem::After(int result) {
     const bool kept = found != now.names.end() && found->second == names;
     FUZZ_CHECK_NAMED("lost", kept);
     if (!kept) continue;
-    FUZZ_CHECK_NAMED("contents", now.contents.at(serial) == watch_.start.contents.at(serial));
+    FUZZ_CHECK_NAMED("contents", now.contents.at(serial) == watch_.start.contents.at(serial) ||
+                                     hits.writtenInto.count(serial) != 0);
   }
   const bool lookThenRename = fs_.Device().noReplaceRefused || watch_.refusalFaked;
   for (uint64_t added : hits.added) {

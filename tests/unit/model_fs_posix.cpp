@@ -621,8 +621,12 @@ void ModelFs::Apply(const Change& change) {
   made.entry = spot.node->serial;
   Node* put = nullptr;
   if (change.kind == ChangeKind::AddTwin) {
+    // Where the directory folds case, the twin's name answers to a file
+    // there: that one is written into, as a program creating the twin would.
+    const bool answers = Find(spot.dir, twinOf(spot.name)) != spot.dir->children.end();
     put = WriteInto(spot.dir, twinOf(spot.name), "twin");
-    if (put == spot.node) put = nullptr;
+    if (answers && put != nullptr) made.writtenInto = put->serial;
+    if (answers) put = nullptr;
   } else {
     const auto takeOut = [&](const auto& self, const Node* node) -> void {
       made.takenOut.push_back(node->serial);

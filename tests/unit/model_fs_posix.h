@@ -144,6 +144,7 @@ struct ChangeMade {
   uint64_t dir = 0;    // the directory whose entries it changed
   uint64_t entry = 0;  // the entry taken out or moved, or the one a twin was written beside
   uint64_t added = 0;  // the link, directory or twin put in; 0 where a twin went into the entry
+  uint64_t writtenInto = 0;        // the file a twin's name answered to, written into
   std::vector<uint64_t> takenOut;  // the entry taken out or moved and everything below it
 };
 
