@@ -268,11 +268,12 @@ void InPlace::ListedAlone() {
 
 // The name's spellings in the directory's listing (hard links under two
 // spellings are two): more than one where another entry answers to the
-// spelling asked for, or would where the medium folds case.
+// spelling asked for, or would where the medium folds case. A directory that
+// cannot be read may hold another unseen, so the name is not proven single.
 bool InPlace::SpelledTwice() {
   const std::optional<std::vector<std::string>> spellings = run_.listings.SpellingsWhere(
       dir_.id, dir_.fd, LocaleUpperCase(to_), [](const std::string&) { return true; });
-  return spellings && spellings->size() > 1;
+  return !spellings || spellings->size() > 1;
 }
 
 // The only rename that may replace what answers to the new spelling; see
