@@ -39,10 +39,17 @@ bool RunGoesAhead(const std::string& outDir) {
          !HasSwitch("-help", kSwitchChars, true);
 }
 
+// The executable's path with the extension ".env"; none where the system
+// cannot tell that path, rather than ".env" in the current directory.
+std::string DeriveConfigPath() {
+  std::string program = ArgAt(0);
+  return program.empty() ? std::string() : ReplaceExtension(program, ".env");
+}
+
 }  // namespace
 
 void RunTool() {
-  std::string configPath = ReplaceExtension(ArgAt(0), ".env");
+  std::string configPath = DeriveConfigPath();
   for (const char* line : kBanner) WriteLine(line);
   std::string outDir = DeriveOutDir();
   if (RunGoesAhead(outDir)) {

@@ -130,7 +130,10 @@ ModuleLocation LocateModule(const void* address) {
   uintptr_t base = 0x1000;
   if (address != nullptr && dladdr(address, &info) != 0 && info.dli_fbase != nullptr) {
     base = reinterpret_cast<uintptr_t>(info.dli_fbase);
-    if (info.dli_fname != nullptr && info.dli_fname[0] == '/') path = info.dli_fname;
+    // dladdr names the main program by the name it was started under; where
+    // /proc gave no path, that still gives the report its base name.
+    if (info.dli_fname != nullptr && (info.dli_fname[0] == '/' || path[0] == '\0'))
+      path = info.dli_fname;
   }
   size_t length = std::min(std::strlen(path), sizeof location.path - 1);
   std::memcpy(location.path, path, length);
