@@ -31,6 +31,22 @@ std::vector<std::string> Listing::Spellings(const std::string& upperName) {
   return found;
 }
 
+size_t Listing::CountSpellings(const std::string& upperName) {
+  if (!indexed_) BuildIndex();
+  return byUpper_.count(upperName);
+}
+
+std::optional<size_t> ListingCache::CountSpellings(DirId dir, int fd,
+                                                   const std::string& upperName) {
+  size_t count = 0;
+  const Lookup lookup = Look(dir, fd, [&](Listing& listing) {
+    count = listing.CountSpellings(upperName);
+    return count != 0;
+  });
+  if (lookup == Lookup::Unreadable) return std::nullopt;
+  return count;
+}
+
 // Made on the first lookup, so that a lookup costs the same in a directory of
 // a million entries as in one of ten.
 void Listing::BuildIndex() {

@@ -28,6 +28,7 @@ class Listing {
   void Remove(const std::string& name);
   // The names whose upper-case spelling is upperName, byte-wise ascending.
   std::vector<std::string> Spellings(const std::string& upperName);
+  size_t CountSpellings(const std::string& upperName);
 
  private:
   void BuildIndex();
@@ -61,6 +62,10 @@ class ListingCache {
   template <typename Keep>
   std::optional<std::vector<std::string>> SpellingsWhere(DirId dir, int fd,
                                                          const std::string& upperName, Keep keep);
+  // How many spellings the upper-case name has in the kept listing of the
+  // directory (read now if there is none, and again, once, where it has none
+  // and the directory changed since); none where it could not be read.
+  std::optional<size_t> CountSpellings(DirId dir, int fd, const std::string& upperName);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
   // Follows a rename made here from one directory to another (or the same).

@@ -271,9 +271,9 @@ void InPlace::ListedAlone() {
 // spelling asked for, or would where the medium folds case. A directory that
 // cannot be read may hold another unseen, so the name is not proven single.
 bool InPlace::SpelledTwice() {
-  const std::optional<std::vector<std::string>> spellings = run_.listings.SpellingsWhere(
-      dir_.id, dir_.fd, LocaleUpperCase(to_), [](const std::string&) { return true; });
-  return !spellings || spellings->size() > 1;
+  const std::optional<size_t> spellings =
+      run_.listings.CountSpellings(dir_.id, dir_.fd, LocaleUpperCase(to_));
+  return !spellings || *spellings > 1;
 }
 
 // The only rename that may replace what answers to the new spelling; see
