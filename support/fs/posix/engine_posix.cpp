@@ -57,15 +57,18 @@ bool Engine::State::WalkBeside(std::string_view sourcePart, std::string_view tar
   return true;
 }
 
-// Where FUSE may number a directory anew, its number tells nothing. A link
-// that the walk followed to the directory, as in the path the user gave, is
-// followed here too ("link/." names its target).
+// Where FUSE may number a directory anew, its number tells nothing, and only
+// a link or a file in its place is caught. A link that the walk followed to
+// the directory, as in the path the user gave, is followed here too
+// ("link/." names its target).
 bool Engine::State::StillInPlace(const WalkedDir& dir) {
-  if (!devices.Of(dir.id.first, dir.fd).steadyInodes) return true;
   const std::string path = dir.viaLink ? JoinPath(dir.path, ".") : dir.path;
   EntryStatus status;
-  return system.Stat(kWorkingDirectory, OpenablePath(path), status) == 0 &&
-         status.kind == EntryKind::Directory && status.id == dir.id;
+  if (system.Stat(kWorkingDirectory, OpenablePath(path), status) != 0 ||
+      status.kind != EntryKind::Directory) {
+    return false;
+  }
+  return status.id == dir.id || !devices.Of(dir.id.first, dir.fd).steadyInodes;
 }
 
 void RunState::SawUnaddressable(const WalkedDir& dir, const std::string& name) {
