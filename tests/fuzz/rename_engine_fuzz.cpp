@@ -413,7 +413,8 @@ struct Watch {
   std::set<uint64_t>& moved;  // every entry moved away, and the parents, all runs
   Look start;
   std::set<uint64_t> startLinks;
-  uint64_t outDir = 0;  // where /out led when the run first opened it
+  uint64_t outDir = 0;           // where /out led when the run first opened it
+  std::set<uint64_t> firstTree;  // the tree's directories then
   uint64_t line = 0;
   size_t changesAtLine = 0;
   bool movedInLine = false;
@@ -536,6 +537,7 @@ class CheckedSystem final : public posix::System {
   int After(int result);
   void CheckInTree(uint64_t dir);
   void NoteOutDir(int result, int handle);
+  bool TakesAGoneTreeNumber(uint64_t dir);
   void Move(size_t pick);
 
   Watch& watch_;
@@ -591,7 +593,10 @@ int CheckedSystem::Rename(int fromDir, const std::string& from, int toDir, const
 // handle of it renames nothing anyone sees), or one moved away during this
 // line, which the run cannot have known of.
 void CheckedSystem::CheckInTree(uint64_t dir) {
-  if (dir == 0 || TreeDirs(watch_).count(dir) != 0 || !InNamespace(fs_, dir)) return;
+  if (dir == 0 || TreeDirs(watch_).count(dir) != 0 || !InNamespace(fs_, dir) ||
+      TakesAGoneTreeNumber(dir)) {
+    return;
+  }
   const bool movedNow = std::any_of(
       watch_.movedAway.begin(), watch_.movedAway.end(),
       [&](const auto& move) { return move.second == watch_.line && move.first == dir; });
@@ -609,7 +614,19 @@ void CheckedSystem::CheckInTree(uint64_t dir) {
 void CheckedSystem::NoteOutDir(int result, int handle) {
   if (watch_.outDir != 0 || result != 0) return;
   const uint64_t opened = fs_.Resolve(handle, ".");
-  if (opened != 0 && opened == OutDirNow(fs_)) watch_.outDir = opened;
+  if (opened == 0 || opened != OutDirNow(fs_)) return;
+  watch_.outDir = opened;
+  watch_.firstTree = TreeDirs(watch_);
+}
+
+// A directory made in the place of one of the tree's that has gone, under
+// the number the device freed with it: no program tells the two apart by
+// device and inode number, and the run takes it for the tree's.
+bool CheckedSystem::TakesAGoneTreeNumber(uint64_t dir) {
+  if (!fs_.Device().reusesInodes || fs_.Device().unsteadyInodes) return false;
+  return std::any_of(watch_.firstTree.begin(), watch_.firstTree.end(), [&](uint64_t tree) {
+    return tree != dir && fs_.NumberOf(tree) == fs_.NumberOf(dir) && !InNamespace(fs_, tree);
+  });
 }
 
 void CheckedSystem::Before() {

@@ -316,6 +316,10 @@ NodeKind ModelFs::KindOf(uint64_t serial) const {
   return nodes_.at(serial - 1)->kind;
 }
 
+ino_t ModelFs::NumberOf(uint64_t serial) const {
+  return nodes_.at(serial - 1)->number;
+}
+
 uint64_t ModelFs::Resolve(int at, const std::string& path) {
   Place place;
   if (Locate(at, path, place, 0) != 0 || place.node == nullptr) return 0;

@@ -196,6 +196,8 @@ class ModelFs final : public posix::System {
   // A directory's names and the serials they name, also once it is taken out.
   std::map<std::string, uint64_t> Children(uint64_t dir) const;
   NodeKind KindOf(uint64_t serial) const;
+  // The inode number a steady device reports for the entry (kept once freed).
+  ino_t NumberOf(uint64_t serial) const;
   // The entry that path names from the handle at (or the working directory),
   // found as the calls find it but without counting a call: links on the way
   // followed, the last one not; 0 where nothing is there.
