@@ -149,6 +149,12 @@ def answers(argv):
     return dict(line.split("=", 1) for line in lines)
 
 
+# Answers a device gives one way on one run and the other on the next: XFS
+# gives a freed inode number to the next file made only where its inode chunk
+# allows. The preset takes the answer that is harder on the engine.
+VARIES = {"xfs": {"inode_reused"}}
+
+
 @pytest.mark.parametrize("device", DEVICES, ids=str)
 def test_the_model_answers_as_the_device(device, tmp_path):
     if not PROBE.exists():
@@ -169,5 +175,6 @@ def test_the_model_answers_as_the_device(device, tmp_path):
             record.write(json.dumps({"device": device.name, "model": device.model,
                                      "real": real, "answers": model}) + "\n")
     assert real.keys() == model.keys()
-    differ = {q: (real[q], model[q]) for q in real if real[q] != model[q]}
+    varies = VARIES.get(device.name, set())
+    differ = {q: (real[q], model[q]) for q in real if real[q] != model[q] and q not in varies}
     assert not differ, f"{device.name} (device, model {device.model}): {differ}"
