@@ -2,7 +2,7 @@
 // "question=answer" line each.
 //
 //   dazi_probe DIR            in a directory it makes in DIR, through the kernel
-//   dazi_probe --model SPEC   on the model: a preset (ext4, exfat, ntfs,
+//   dazi_probe --model NAME   on the model: a preset (ext4, exfat, ntfs,
 //                             ntfs_ignore_case, fat, overlay), each switch
 //                             after it turned on (+name) or off (-name);
 //                             +foldingDirectory makes the probe's directory
@@ -95,19 +95,19 @@ bool* SwitchOf(DeviceSwitches& device, const std::string& name) {
   return nullptr;
 }
 
-// The preset and switches that spec names; false where it names something
+// The preset and switches that the model's name gives; false where it names something
 // else.
-bool Parse(const std::string& spec, DeviceSwitches& device, bool& foldingDirectory) {
-  const size_t end = spec.find_first_of("+-");
-  const std::string preset = spec.substr(0, end);
+bool Parse(const std::string& model, DeviceSwitches& device, bool& foldingDirectory) {
+  const size_t end = model.find_first_of("+-");
+  const std::string preset = model.substr(0, end);
   bool found = false;
   for (const Preset& p : kPresets) {
     if (preset == p.name) device = p.device, found = true;
   }
   for (size_t at = end; found && at != std::string::npos;) {
-    const size_t next = spec.find_first_of("+-", at + 1);
-    const std::string name = spec.substr(at + 1, next - at - 1);
-    const bool on = spec[at] == '+';
+    const size_t next = model.find_first_of("+-", at + 1);
+    const std::string name = model.substr(at + 1, next - at - 1);
+    const bool on = model[at] == '+';
     if (name == "foldingDirectory") {
       foldingDirectory = on;
     } else if (bool* field = SwitchOf(device, name); field != nullptr) {
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc != 2 || argv[1][0] != '/') {
-    std::fprintf(stderr, "usage: dazi_probe /ABSOLUTE/DIR | dazi_probe --model SPEC\n");
+    std::fprintf(stderr, "usage: dazi_probe /ABSOLUTE/DIR | dazi_probe --model NAME\n");
     return 2;
   }
   const std::string dir = std::string(argv[1]) + "/dazi-probe";
