@@ -26,11 +26,16 @@ int32_t AttributesOf(const std::string& pattern) {
   return FindFirstEntry(pattern, kFaAnyFile, rec) == 0 ? rec.FoundAttr : -1;
 }
 
+// A directory parked by a killed run is taken only where no spelling of the
+// name is there.
 TEST(PosixSearch, DirectoryPartByExactSpellingElseSmallestCaselessDirectory) {
   TempTree tree;
-  tree.Dirs({"Dir", "dir"});
-  tree.Files({"DIR", "Dir/in_Dir", "dir/in_dir"});
+  tree.Dirs({"Dir", "dir", "SUB", "~DZ~sub", "~DZ~gone"});
+  tree.Files(
+      {"DIR", "Dir/in_Dir", "dir/in_dir", "SUB/in_SUB", "~DZ~sub/in_parked", "~DZ~gone/in_gone"});
   const std::string root = tree.Text();
+  EXPECT_EQ(SearchNames(root + "sub/in*"), Names{"in_SUB"});
+  EXPECT_EQ(SearchNames(root + "gone/in*"), Names{"in_gone"});
   EXPECT_EQ(SearchNames(root + "dir/in*"), Names{"in_dir"});
   EXPECT_EQ(SearchNames(root + "dIR/in*"), Names{"in_Dir"});  // the file DIR is passed over
   EXPECT_EQ(SearchNames(root + "/\\dIr//\\in*"), Names{"in_Dir"});

@@ -659,13 +659,16 @@ void CheckedSystem::Move(size_t pick) {
   const ModelFs::Entry& dir = dirs[pick % dirs.size()];
   const uint64_t parent = fs_.SerialOf(dir.path.substr(0, dir.path.rfind('/')));
   const std::string to = "/elsewhere/m" + std::to_string(++watch_.moveCount);
+  // Taken before the move: a device that loses a moved directory's contents
+  // leaves nothing below it to take afterwards.
+  const std::vector<ModelFs::Entry> below = fs_.Snapshot(dir.path);
   if (fs_.Rename(kWorkingDirectory, dir.path, kWorkingDirectory, to, Replace::Never) != 0) return;
   if (kTrace) std::fprintf(stderr, "    moved %s away\n", Shown(dir.path).c_str());
   watch_.movedInLine = true;
   watch_.moved.insert(parent);
   watch_.moved.insert(dir.serial);
   watch_.movedAway.push_back({dir.serial, watch_.line});
-  for (const ModelFs::Entry& entry : fs_.Snapshot(to)) {
+  for (const ModelFs::Entry& entry : below) {
     watch_.moved.insert(entry.serial);
     if (entry.kind == NodeKind::Directory) watch_.movedAway.push_back({entry.serial, watch_.line});
   }
@@ -691,8 +694,11 @@ int CheckedSystem::After(int result) {
   }
   const Hits hits(fs_, watch_.moved);
   const Look now(fs_);
+  // A device that loses a moved directory's contents loses them too when
+  // another process moves it away.
+  const bool movesLose = fs_.Device().losesMovedContents;
   for (const auto& [serial, names] : watch_.start.names) {
-    if (hits.Out(serial)) continue;
+    if (hits.Out(serial) || (movesLose && watch_.moved.count(serial) != 0)) continue;
     const auto found = now.names.find(serial);
     const bool kept = found != now.names.end() && found->second == names;
     FUZZ_CHECK_NAMED("lost", kept);

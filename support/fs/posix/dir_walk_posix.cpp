@@ -136,7 +136,7 @@ int DirWalker::OpenStep(size_t index) {
 }
 
 // Takes one more component: its exact spelling, else the smallest spelling
-// that differs in case only, else an entry parked under another name.
+// that differs in case only, else an entry parked under its name.
 int DirWalker::Descend(const std::string& given) {
   Step& parent = chain_.back();
   Step next;
@@ -150,9 +150,9 @@ int DirWalker::Descend(const std::string& given) {
   return 0;
 }
 
-// The parked name of the spelling given, left by a killed run (where it is
-// there, another spelling of the name is a twin's); else the smallest
-// spelling that differs in case only, else the smallest parked one; a
+// The smallest spelling that differs in case only; where the name has none,
+// the parked name of the spelling given, left by a killed run, else the
+// smallest parked one (the rule a rename's last component follows too); a
 // directory that changed since its listing was read (a kept spelling has
 // gone, or the name is not there) is read again, once.
 int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step& next) {
@@ -165,10 +165,11 @@ int DirWalker::EnterCaseless(const Step& parent, const std::string& given, Step&
     found = error;
     return true;
   };
+  Lookup lookup = listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(given)}, enter);
+  if (lookup != Lookup::NotListed) return lookup == Lookup::Unreadable ? EIO : found;
   const std::string parked = ParkedName(given);
   if (parked.size() <= kLongestName && enter(parked)) return found;
-  const Lookup lookup = listings_.OfferSpellings(
-      parent.id, parent.fd, {LocaleUpperCase(given), LocaleUpperCase(parked)}, enter);
+  lookup = listings_.OfferSpellings(parent.id, parent.fd, {LocaleUpperCase(parked)}, enter);
   // A directory that could not be read may yet hold the name.
   return lookup == Lookup::Unreadable ? EIO : found;
 }
