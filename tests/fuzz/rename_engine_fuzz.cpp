@@ -504,9 +504,7 @@ class CheckedSystem final : public posix::System {
 
   int OpenDirectory(int dir, const std::string& name, FollowLink follow, int& handle) override {
     Before();
-    const int result = fs_.OpenDirectory(dir, name, follow, handle);
-    NoteOutDir(result, handle);
-    return After(result);
+    return After(fs_.OpenDirectory(dir, name, follow, handle));
   }
   int Stat(int dir, const std::string& name, EntryStatus& status) override {
     Before();
@@ -514,7 +512,9 @@ class CheckedSystem final : public posix::System {
   }
   int StatHandle(int handle, EntryStatus& status) override {
     Before();
-    return After(fs_.StatHandle(handle, status));
+    const int result = fs_.StatHandle(handle, status);
+    NoteOutDir(result, handle);
+    return After(result);
   }
   int ReadEntries(int handle, std::vector<RawEntry>& entries) override {
     Before();
@@ -608,9 +608,9 @@ void CheckedSystem::CheckInTree(uint64_t dir) {
   FUZZ_CHECK_NAMED("outside-tree", movedNow);
 }
 
-// The tree is the directory the run first opened as its output directory:
-// another process's change before that, of /out itself included, is what
-// the user's path names.
+// The tree is the directory the run first took as its output directory (its
+// handle's status read): another process's change before that, of /out
+// itself included, is what the user's path names.
 void CheckedSystem::NoteOutDir(int result, int handle) {
   if (watch_.outDir != 0 || result != 0) return;
   const uint64_t opened = fs_.Resolve(handle, ".");
@@ -622,10 +622,11 @@ void CheckedSystem::NoteOutDir(int result, int handle) {
 // A directory made in the place of one of the tree's that has gone, under
 // the number the device freed with it: no program tells the two apart by
 // device and inode number, and the run takes it for the tree's.
-// On FUSE, whose numbers the engine does not trust, a directory another
-// process put in the place of one of the tree's is taken for it the same way.
+// Where the file system numbers entries by spelling (exfat-fuse, fusefat),
+// whose numbers therefore tell nothing, a directory another process put in
+// the place of one of the tree's is taken for it the same way.
 bool CheckedSystem::TakesAGoneTreeNumber(uint64_t dir) {
-  if (fs_.Device().fuse || fs_.Device().unsteadyInodes) {
+  if (fs_.Device().unsteadyInodes) {
     std::set<uint64_t> standIns = watch_.firstTree;
     for (const test_support::ChangeMade& made : fs_.ChangesMade()) {
       if (made.kind == ChangeKind::SwapForDirectory && standIns.count(made.entry) != 0) {
@@ -708,7 +709,8 @@ int CheckedSystem::After(int result) {
   }
   const bool lookThenRename = fs_.Device().noReplaceRefused || watch_.refusalFaked;
   for (uint64_t added : hits.added) {
-    FUZZ_CHECK_NAMED("added-lost", hits.Out(added) || now.names.count(added) == 1 ||
+    const bool lostInMove = movesLose && watch_.moved.count(added) != 0;
+    FUZZ_CHECK_NAMED("added-lost", hits.Out(added) || lostInMove || now.names.count(added) == 1 ||
                                        (lookThenRename && hits.twins.count(added) != 0));
   }
   return result;

@@ -76,6 +76,18 @@ const char* OpenablePath(const std::string& dir) {
   return dir.empty() ? "." : dir.c_str();
 }
 
+bool NumbersBySpelling(System& system, ListingCache& listings, DirId dir, int fd,
+                       const std::string& name, DirId now) {
+  const std::string swapped = AsciiSwappedCase(name);
+  EntryStatus status;
+  if (swapped == name || system.Stat(fd, swapped, status) != 0 || status.id == now ||
+      status.id.first != now.first) {
+    return false;
+  }
+  Listing* listing = listings.Read(dir, fd);
+  return listing != nullptr && listing->CountSpellings(LocaleUpperCase(name)) == 1;
+}
+
 int DirWalker::Walk(const SplitPath& dir, WalkedDir& walked) {
   if (chain_.empty() || absolute_ != dir.absolute) {
     if (const int error = Start(dir.absolute); error != 0) return error;
@@ -210,9 +222,11 @@ int DirWalker::Check(const Step& parent, Step& next) {
   const auto [found, first] = seen_.try_emplace({parent.id.first, parent.id.second, next.name});
   if (first) NoteSeenName(next.name);
   Seen& seen = found->second;
-  const bool other =
-      seen.idKnown && seen.id != next.id && devices_.Of(next.id.first, next.fd).steadyInodes;
-  if (!first && (seen.viaLink != next.viaLink || other)) return ELOOP;
+  const auto other = [&] {
+    return seen.idKnown && seen.id != next.id &&
+           !NumbersBySpelling(system_, listings_, parent.id, parent.fd, next.name, next.id);
+  };
+  if (!first && (seen.viaLink != next.viaLink || other())) return ELOOP;
   seen = {next.viaLink, true, next.id};
   if (!next.viaLink) SeenAsDirectory(parent.path, next.name);
   return 0;

@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "support/fs/posix/dir_listing_posix.h"
-#include "support/fs/posix/fs_quirks_posix.h"
 #include "support/fs/posix/system_posix.h"
 
 namespace dazi::posix {
@@ -55,6 +54,17 @@ bool SameComponentsCaseless(const SplitPath& a, const SplitPath& b);
 std::string JoinPath(const std::string& dir, std::string_view name);
 const char* OpenablePath(const std::string& dir);
 
+// Whether a directory's number differing from the one it had tells nothing:
+// where the name, listed under one spelling only, answers to its swapped
+// case with another number than `now` on the same device, the file system
+// numbers an entry by the spelling it is looked up by (exfat-fuse and
+// fusefat do, and anew once the kernel has let it go). Asked of the
+// directory at the moment a number differs, not learnt from the mount type:
+// elsewhere (ntfs-3g, bindfs, the kernel's file systems) a number that
+// differs is another directory.
+bool NumbersBySpelling(System& system, ListingCache& listings, DirId dir, int fd,
+                       const std::string& name, DirId now);
+
 // A directory reached by a walk. Its handle belongs to the walker and stays
 // valid until the next walk.
 struct WalkedDir {
@@ -66,8 +76,7 @@ struct WalkedDir {
 
 class DirWalker {
  public:
-  DirWalker(System& system, ListingCache& listings, Devices& devices)
-      : system_(system), listings_(listings), devices_(devices) {}
+  DirWalker(System& system, ListingCache& listings) : system_(system), listings_(listings) {}
   ~DirWalker() { Reset(); }
   DirWalker(const DirWalker&) = delete;
   DirWalker& operator=(const DirWalker&) = delete;
@@ -117,7 +126,6 @@ class DirWalker {
 
   System& system_;
   ListingCache& listings_;
-  Devices& devices_;
   std::vector<Step> chain_;
   bool absolute_ = false;
   std::map<SeenKey, Seen> seen_;

@@ -31,6 +31,8 @@ struct Engine::State : RunState {
   // Whether the directory's path still leads to the handle the walk holds:
   // a kept handle follows a directory that was moved away, out of the tree.
   bool StillInPlace(const WalkedDir& dir);
+  // Whether the file system numbers the directory at path by spelling.
+  bool NumberedBySpelling(const std::string& path, DirId now);
 
   LastDirectory last;
 };
@@ -57,10 +59,10 @@ bool Engine::State::WalkBeside(std::string_view sourcePart, std::string_view tar
   return true;
 }
 
-// Where FUSE may number a directory anew, its number tells nothing, and only
-// a link or a file in its place is caught. A link that the walk followed to
-// the directory, as in the path the user gave, is followed here too
-// ("link/." names its target).
+// The directory at the kept one's path has its number, or it is one the
+// file system numbers by spelling (then only a link or a file in its place
+// is caught). A link that the walk followed to the directory, as in the path
+// the user gave, is followed here too ("link/." names its target).
 bool Engine::State::StillInPlace(const WalkedDir& dir) {
   const std::string path = dir.viaLink ? JoinPath(dir.path, ".") : dir.path;
   EntryStatus status;
@@ -68,7 +70,21 @@ bool Engine::State::StillInPlace(const WalkedDir& dir) {
       status.kind != EntryKind::Directory) {
     return false;
   }
-  return status.id == dir.id || !devices.Of(dir.id.first, dir.fd).steadyInodes;
+  return status.id == dir.id || (!dir.viaLink && NumberedBySpelling(dir.path, status.id));
+}
+
+bool Engine::State::NumberedBySpelling(const std::string& path, DirId now) {
+  const size_t cut = path.rfind('/');
+  const std::string parent = cut == std::string::npos ? "" : path.substr(0, cut == 0 ? 1 : cut);
+  int fd = -1;
+  EntryStatus status;
+  bool numbered = false;
+  if (system.OpenDirectory(kWorkingDirectory, OpenablePath(parent), FollowLink::Yes, fd) == 0 &&
+      system.StatHandle(fd, status) == 0) {
+    numbered = NumbersBySpelling(system, listings, status.id, fd, path.substr(cut + 1), now);
+  }
+  if (fd >= 0) system.Close(fd);
+  return numbered;
 }
 
 void RunState::SawUnaddressable(const WalkedDir& dir, const std::string& name) {

@@ -54,5 +54,35 @@ INSTANTIATE_TEST_SUITE_P(Listings, SwapAfterSearchTest,
                                                {.untypedListings = true, .reusesInodes = true}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+class MovedAwayTest : public ::testing::TestWithParam<SwappedAfterSearch> {};
+
+// Between two renames in one directory another process moves it out of the
+// tree and makes one in its place with the same names: the kept handle
+// follows the first one out, and nothing there is renamed. On a FUSE device
+// that keeps numbers steady (ntfs-3g) the new number tells so, as on ext4.
+TEST_P(MovedAwayTest, NothingInTheMovedDirectoryIsRenamed) {
+  ModelFs model(GetParam().device);
+  model.MakeFile("/out/drivers_directory/first_driver_long_name.sys", "first");
+  model.MakeFile("/out/drivers_directory/second_driver_long_name.sys", "second");
+  model.MakeDir("/elsewhere");
+  Engine engine(model);
+  EXPECT_TRUE(engine.Rename("/out/drivers_directory/first_driver_long_name.sys",
+                            "/out/drivers_directory/FIRST_DRIVER_LONG_NAME.SYS"));
+  ASSERT_EQ(model.Rename(kWorkingDirectory, "/out/drivers_directory", kWorkingDirectory,
+                         "/elsewhere/drivers_directory", Replace::Allowed),
+            0);
+  model.MakeFile("/out/drivers_directory/second_driver_long_name.sys", "made anew");
+  EXPECT_FALSE(engine.Rename("/out/drivers_directory/second_driver_long_name.sys",
+                             "/out/drivers_directory/SECOND_DRIVER_LONG_NAME.SYS"));
+  EXPECT_EQ(
+      model.Names("/elsewhere/drivers_directory"),
+      (std::vector<std::string>{"FIRST_DRIVER_LONG_NAME.SYS", "second_driver_long_name.sys"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, MovedAwayTest,
+                         ::testing::Values(SwappedAfterSearch{"Ext4", DeviceSwitches::Ext4()},
+                                           SwappedAfterSearch{"Ntfs3g", DeviceSwitches::Ntfs()}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace dazi::posix

@@ -28,7 +28,6 @@ DeviceQuirks& Devices::Of(dev_t device, int handle) {
     const bool known = TypeOfDevice(system_, device, handle, type, fromTable);
     const bool fuse = type.rfind("fuse", 0) == 0;
     found->second.losesMovedContents = !known || type == "fuse.fusefat" || (fuse && !fromTable);
-    found->second.steadyInodes = known && !fuse;
   }
   return found->second;
 }

@@ -26,10 +26,6 @@ struct DeviceQuirks {
   bool losesMovedContents = false;
   // The file system reports a direct case change done without making it.
   bool ignoresDirectCaseChange = false;
-  // Whether a directory keeps its inode number while the run holds it open:
-  // FUSE file systems may number one entry anew for each spelling it is
-  // looked up by, and again once the kernel has let it go.
-  bool steadyInodes = true;
   // Case changes are renames that go through another name.
   bool CaseChangesInTwoSteps() const { return losesMovedContents || ignoresDirectCaseChange; }
 };

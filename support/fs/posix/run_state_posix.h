@@ -19,7 +19,7 @@ namespace dazi::posix {
 
 struct RunState {
   explicit RunState(System& calls)
-      : system(calls), devices(calls), listings(calls), walker(calls, listings, devices) {}
+      : system(calls), devices(calls), listings(calls), walker(calls, listings) {}
 
   // A search delivered a name that holds a backslash: a path built from it
   // names another entry (the backslash separates), so no rename by that
