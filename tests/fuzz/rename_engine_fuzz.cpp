@@ -376,14 +376,14 @@ struct Look {
 // directories moved away (with everything below them, and their parents).
 struct Hits {
   std::set<uint64_t> entries, dirs, takenOut, twins, writtenInto;
-  std::vector<uint64_t> added;
+  std::vector<std::pair<uint64_t, uint64_t>> added;  // each entry added, and its directory
 
   Hits(const ModelFs& fs, const std::set<uint64_t>& moved) : entries(moved) {
     for (const test_support::ChangeMade& made : fs.ChangesMade()) {
       entries.insert(made.entry);
       dirs.insert(made.dir);
       takenOut.insert(made.takenOut.begin(), made.takenOut.end());
-      if (made.added != 0) added.push_back(made.added);
+      if (made.added != 0) added.emplace_back(made.added, made.dir);
       if (made.kind == ChangeKind::AddTwin) twins.insert(made.added);
       if (made.writtenInto != 0) writtenInto.insert(made.writtenInto);
     }
@@ -411,6 +411,8 @@ struct Watch {
   bool completing = false;
   bool refusalFaked = false;  // a fault failed a rename with EINVAL
   std::set<uint64_t>& moved;  // every entry moved away, and the parents, all runs
+  // The directories moved away and what they held, where moving empties them.
+  std::set<uint64_t> emptied;
   Look start;
   std::set<uint64_t> startLinks;
   uint64_t outDir = 0;           // where /out led when the run first opened it
@@ -669,6 +671,10 @@ void CheckedSystem::Move(size_t pick) {
   watch_.moved.insert(parent);
   watch_.moved.insert(dir.serial);
   watch_.movedAway.push_back({dir.serial, watch_.line});
+  if (fs_.Device().losesMovedContents) {
+    watch_.emptied.insert(dir.serial);
+    for (const ModelFs::Entry& entry : below) watch_.emptied.insert(entry.serial);
+  }
   for (const ModelFs::Entry& entry : below) {
     watch_.moved.insert(entry.serial);
     if (entry.kind == NodeKind::Directory) watch_.movedAway.push_back({entry.serial, watch_.line});
@@ -697,9 +703,9 @@ int CheckedSystem::After(int result) {
   const Look now(fs_);
   // A device that loses a moved directory's contents loses them too when
   // another process moves it away.
-  const bool movesLose = fs_.Device().losesMovedContents;
+  const std::set<uint64_t>& emptied = watch_.emptied;
   for (const auto& [serial, names] : watch_.start.names) {
-    if (hits.Out(serial) || (movesLose && watch_.moved.count(serial) != 0)) continue;
+    if (hits.Out(serial) || emptied.count(serial) != 0) continue;
     const auto found = now.names.find(serial);
     const bool kept = found != now.names.end() && found->second == names;
     FUZZ_CHECK_NAMED("lost", kept);
@@ -708,8 +714,10 @@ int CheckedSystem::After(int result) {
                                      hits.writtenInto.count(serial) != 0);
   }
   const bool lookThenRename = fs_.Device().noReplaceRefused || watch_.refusalFaked;
-  for (uint64_t added : hits.added) {
-    const bool lostInMove = movesLose && watch_.moved.count(added) != 0;
+  for (const auto& [added, in] : hits.added) {
+    // Also where another process's change put it in a directory that a move
+    // of the same call then emptied.
+    const bool lostInMove = emptied.count(added) != 0 || emptied.count(in) != 0;
     FUZZ_CHECK_NAMED("added-lost", hits.Out(added) || lostInMove || now.names.count(added) == 1 ||
                                        (lookThenRename && hits.twins.count(added) != 0));
   }
@@ -1000,6 +1008,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   faulty.Restart();
   Watch completing(faulty, moved);
   completing.completing = true;
+  completing.emptied = watch.emptied;
   Run(faulty, completing);
   return 0;
 }
