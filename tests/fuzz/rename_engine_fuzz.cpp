@@ -450,14 +450,17 @@ uint64_t LinkedDir(ModelFs& fs, uint64_t link) {
 }
 
 // Where the run's output directory leads: /out, else the one spelling of it
-// that the run's caseless lookup of directory names finds.
+// that the run's caseless lookup of directory names finds, else its parked
+// name.
 uint64_t OutDirNow(ModelFs& fs) {
   if (const uint64_t dir = DirAt(fs, "/out"); dir != 0) return dir;
   std::vector<std::string> spellings;
   for (const auto& [name, serial] : fs.Children(fs.SerialOf("/"))) {
     if (AsciiUpperCase(name) == "OUT") spellings.push_back(name);
   }
-  return spellings.size() == 1 ? DirAt(fs, "/" + spellings[0]) : 0;
+  if (spellings.size() == 1) return DirAt(fs, "/" + spellings[0]);
+  // Left parked by a run that ended while it renamed the directory itself.
+  return spellings.empty() ? DirAt(fs, "/" + ParkedName("out")) : 0;
 }
 
 // The directories of the tree: /out and what lies below it, through its
@@ -643,12 +646,17 @@ bool CheckedSystem::TakesAGoneTreeNumber(uint64_t dir) {
   });
 }
 
+// A move due at the call of another change waits one call: what it moved
+// is then known.
 void CheckedSystem::Before() {
-  for (const MoveOut& move : watch_.moves) {
-    if (move.beforeCall == fs_.Calls() + 1) {
+  for (MoveOut& move : watch_.moves) {
+    if (move.beforeCall != fs_.Calls() + 1) continue;
+    if (fs_.ChangeDueBefore(move.beforeCall)) {
+      ++move.beforeCall;
+    } else {
       Move(move.pick);
-      break;
     }
+    break;
   }
 }
 
@@ -781,7 +789,8 @@ Meant MeantBy(ModelFs& fs, uint64_t outDir, std::string_view below) {
   uint64_t dir = outDir;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     const auto spellings = Spellings(fs, dir, parts[i]);
-    if (spellings.size() != 1) return meant;
+    // A file on the way leaves the walk to a parked directory, if any.
+    if (spellings.size() != 1 || fs.KindOf(spellings[0].second) == NodeKind::File) return meant;
     dir = fs.KindOf(spellings[0].second) == NodeKind::Directory
               ? spellings[0].second
               : LinkedDir(fs, spellings[0].second);

@@ -16,6 +16,7 @@
 #include <locale.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -221,6 +222,10 @@ class ModelFs final : public posix::System {
   // the error returned. A call that changes nothing just fails.
   void FailAfterEffect(uint64_t call, int error) { lateFailures_[call] = error; }
   void ChangeBefore(const Change& change) { pending_.push_back(change); }
+  bool ChangeDueBefore(uint64_t call) const {
+    return std::any_of(pending_.begin(), pending_.end(),
+                       [&](const Change& change) { return change.beforeCall == call; });
+  }
   // Runs step just before the call, after the changes due then: a switch
   // turned, a directory's folding set, an entry made.
   void Before(uint64_t call, std::function<void(ModelFs&)> step) {

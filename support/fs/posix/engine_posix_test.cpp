@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,36 @@ INSTANTIATE_TEST_SUITE_P(Devices, MovedAwayTest,
                          ::testing::Values(SwappedAfterSearch{"Ext4", DeviceSwitches::Ext4()},
                                            SwappedAfterSearch{"Ntfs3g", DeviceSwitches::Ntfs()}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+std::string ContentsAt(const ModelFs& model, const std::string& path) {
+  for (const ModelFs::Entry& entry : model.Snapshot("/")) {
+    if (entry.path == path) return entry.contents;
+  }
+  return "(none)";
+}
+
+// An entry made after its directory's listing was read, in another case
+// than the spelling given, beside a leftover parked under the name:
+// whichever call of the rename fails (the directory's second read
+// included), the leftover is never taken for the entry.
+TEST(PosixRename, NoFailedCallTakesAParkedLeftoverForTheEntry) {
+  const std::string dir = "/out/drivers_directory/";
+  for (uint64_t failing = 1; failing <= 16; ++failing) {
+    SCOPED_TRACE("failing call " + std::to_string(failing));
+    ModelFs model;
+    model.MakeFile(dir + "~DZ~entry_with_a_long_name.sif", "leftover");
+    model.MakeFile(dir + "Other_with_a_long_name.sif", "other");
+    Engine engine(model);
+    ASSERT_TRUE(
+        engine.Rename(dir + "other_with_a_long_name.sif", dir + "OTHER_WITH_A_LONG_NAME.SIF"));
+    model.AdvanceClock(1);
+    model.MakeFile(dir + "Entry_with_a_long_name.sif", "entry");
+    model.FailCall(model.Calls() + failing, EIO);
+    engine.Rename(dir + "entry_with_a_long_name.sif", dir + "ENTRY_WITH_A_LONG_NAME.SIF");
+    EXPECT_EQ(ContentsAt(model, dir + "~DZ~entry_with_a_long_name.sif"), "leftover");
+    EXPECT_NE(ContentsAt(model, dir + "ENTRY_WITH_A_LONG_NAME.SIF"), "leftover");
+  }
+}
 
 }  // namespace
 }  // namespace dazi::posix
