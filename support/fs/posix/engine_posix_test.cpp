@@ -85,6 +85,25 @@ INSTANTIATE_TEST_SUITE_P(Devices, MovedAwayTest,
                                            SwappedAfterSearch{"Ntfs3g", DeviceSwitches::Ntfs()}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A directory the run walked into, renamed onto a spelling under which the
+// run saw another directory, removed since: the renamed one is what that
+// spelling leads to now, and the entries below it are renamed.
+TEST(PosixRename, ADirectoryRenamedOntoAGoneOnesSpellingIsWalkedInto) {
+  ModelFs model;
+  model.MakeFile("/out/d/I386/gone_with_a_long_name.sif", "gone");
+  model.MakeFile("/out/d/i386/entry_with_a_long_name.sif", "entry");
+  Engine engine(model);
+  for (const std::string dir : {"/out/d/I386/", "/out/d/i386/"}) {
+    EXPECT_FALSE(engine.Rename(dir + "missing_long_name.sif", dir + "MISSING_LONG_NAME.SIF"));
+  }
+  ASSERT_TRUE(model.Remove("/out/d/I386/gone_with_a_long_name.sif"));
+  ASSERT_TRUE(model.Remove("/out/d/I386"));
+  ASSERT_TRUE(engine.Rename("/out/d/i386", "/out/d/I386"));
+  EXPECT_TRUE(engine.Rename("/out/d/I386/entry_with_a_long_name.sif",
+                            "/out/d/I386/ENTRY_WITH_A_LONG_NAME.SIF"));
+  EXPECT_EQ(model.Names("/out/d/I386"), std::vector<std::string>{"ENTRY_WITH_A_LONG_NAME.SIF"});
+}
+
 std::string ContentsAt(const ModelFs& model, const std::string& path) {
   for (const ModelFs::Entry& entry : model.Snapshot("/")) {
     if (entry.path == path) return entry.contents;
