@@ -420,6 +420,7 @@ struct Watch {
   uint64_t line = 0;
   size_t changesAtLine = 0;
   bool movedInLine = false;
+  std::set<uint64_t> lineTree;                           // the tree's directories as the line began
   std::vector<std::pair<uint64_t, uint64_t>> movedAway;  // the directory, the line
   bool flagRefused = false;
   std::set<std::tuple<uint64_t, std::string, uint64_t, std::string>> takenPairs;
@@ -595,16 +596,20 @@ int CheckedSystem::Rename(int fromDir, const std::string& from, int toDir, const
 }
 
 // (b): a directory of the tree, one that no longer has a name at all (a
-// handle of it renames nothing anyone sees), or one moved away during this
-// line, which the run cannot have known of.
+// handle of it renames nothing anyone sees), or one that another process
+// took out of the tree during this line (moved away, or a link on the way
+// to it removed or swapped), after the run's last look.
 void CheckedSystem::CheckInTree(uint64_t dir) {
   if (dir == 0 || TreeDirs(watch_).count(dir) != 0 || !InNamespace(fs_, dir) ||
       TakesAGoneTreeNumber(dir)) {
     return;
   }
-  const bool movedNow = std::any_of(
-      watch_.movedAway.begin(), watch_.movedAway.end(),
-      [&](const auto& move) { return move.second == watch_.line && move.first == dir; });
+  const bool changedInLine = fs_.ChangesMade().size() != watch_.changesAtLine;
+  const bool movedNow =
+      (changedInLine && watch_.lineTree.count(dir) != 0) ||
+      std::any_of(watch_.movedAway.begin(), watch_.movedAway.end(), [&](const auto& move) {
+        return move.second == watch_.line && move.first == dir;
+      });
   if (kTrace && !movedNow) {
     std::fprintf(stderr, "    renames in #%llu, outside the tree from #%llu\n",
                  static_cast<unsigned long long>(watch_.outDir),
@@ -857,6 +862,7 @@ bool CheckedRun::Rename(std::string_view source, std::string_view target) {
   ++watch_.line;
   watch_.changesAtLine = fs.ChangesMade().size();
   watch_.movedInLine = false;
+  watch_.lineTree = TreeDirs(watch_);
   const Meant meant = MeantBy(fs, watch_.outDir, source.substr(kOutDir.size()));
   const bool backslashed = NamesBackslashed(source);
   const std::vector<ModelFs::Entry> before = fs.Snapshot("/");
@@ -906,7 +912,7 @@ bool CheckedRun::Rename(std::string_view source, std::string_view target) {
   for (const auto& [name, serial] : fs.Children(meant.dir)) {
     if (serial != meant.entry) continue;
     kept |= name == meant.name ||
-            (fs.Device().listingHidesCase && AsciiUpperCase(name) == AsciiUpperCase(meant.name));
+            (fs.Device().listingHidesCase && LocaleUpperCase(name) == LocaleUpperCase(meant.name));
     parked |= LocaleUpperCase(NameOfParked(name)) == LocaleUpperCase(meant.name);
   }
   FUZZ_CHECK_NAMED("failed-moved", kept ||

@@ -33,6 +33,7 @@ struct Engine::State : RunState {
   bool StillInPlace(const WalkedDir& dir);
   // Whether the file system numbers the directory at path by spelling.
   bool NumberedBySpelling(const std::string& path, DirId now);
+  bool NoLinkOnTheWay(const std::string& path);
 
   LastDirectory last;
 };
@@ -70,7 +71,21 @@ bool Engine::State::StillInPlace(const WalkedDir& dir) {
       status.kind != EntryKind::Directory) {
     return false;
   }
-  return status.id == dir.id || (!dir.viaLink && NumberedBySpelling(dir.path, status.id));
+  return status.id == dir.id ||
+         (!dir.viaLink && NumberedBySpelling(dir.path, status.id) && NoLinkOnTheWay(dir.path));
+}
+
+// Where numbers tell nothing, a directory on the way that another process
+// swapped for a link is caught by a look at each one.
+bool Engine::State::NoLinkOnTheWay(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    EntryStatus status;
+    if (system.Stat(kWorkingDirectory, OpenablePath(path.substr(0, slash)), status) != 0 ||
+        status.kind != EntryKind::Directory) {
+      return false;
+    }
+    if (slash == std::string::npos) return true;
+  }
 }
 
 bool Engine::State::NumberedBySpelling(const std::string& path, DirId now) {
