@@ -85,6 +85,25 @@ INSTANTIATE_TEST_SUITE_P(Devices, MovedAwayTest,
                                            SwappedAfterSearch{"Ntfs3g", DeviceSwitches::Ntfs()}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// On exFAT through FUSE an entry's number depends on the spelling it is
+// looked up by: after the run renamed a directory on the way, the entries
+// below it, reached by the new spelling, are renamed all the same.
+TEST(PosixRename, EntriesBelowARenamedDirectoryAreRenamedWhereNumbersGoBySpelling) {
+  ModelFs model(DeviceSwitches::Exfat());
+  const std::string below = "/system32/drivers_directory/";
+  model.MakeFile("/out/i386" + below + "first_driver_long_name.sys");
+  model.MakeFile("/out/i386" + below + "second_driver_long_name.sys");
+  Engine engine(model);
+  const std::string before = "/out/i386" + below, after = "/out/I386" + below;
+  EXPECT_TRUE(
+      engine.Rename(before + "first_driver_long_name.sys", before + "FIRST_DRIVER_LONG_NAME.SYS"));
+  EXPECT_TRUE(engine.Rename("/out/i386", "/out/I386"));
+  EXPECT_TRUE(
+      engine.Rename(after + "second_driver_long_name.sys", after + "SECOND_DRIVER_LONG_NAME.SYS"));
+  EXPECT_EQ(model.Names(after), (std::vector<std::string>{"FIRST_DRIVER_LONG_NAME.SYS",
+                                                          "SECOND_DRIVER_LONG_NAME.SYS"}));
+}
+
 // A directory the run walked into, renamed onto a spelling under which the
 // run saw another directory, removed since: the renamed one is what that
 // spelling leads to now, and the entries below it are renamed.
