@@ -104,6 +104,23 @@ TEST(PosixRename, EntriesBelowARenamedDirectoryAreRenamedWhereNumbersGoBySpellin
                                                           "SECOND_DRIVER_LONG_NAME.SYS"}));
 }
 
+// A walk deeper than the handles the walker keeps open closes the upper
+// ones; a later walk that branches off above reopens them and renames there.
+TEST(PosixRename, AWalkBranchingOffAboveADeepOneReopensItsDirectories) {
+  ModelFs model;
+  std::string deep = "/out/top_directory";
+  for (int level = 0; level < 40; ++level) deep += "/level_directory_" + std::to_string(level);
+  model.MakeFile(deep + "/deep_driver_long_name.sys");
+  model.MakeFile("/out/top_directory/beside_directory/beside_driver_long_name.sys");
+  Engine engine(model);
+  EXPECT_TRUE(
+      engine.Rename(deep + "/deep_driver_long_name.sys", deep + "/DEEP_DRIVER_LONG_NAME.SYS"));
+  const std::string beside = "/out/top_directory/beside_directory/";
+  EXPECT_TRUE(engine.Rename(beside + "beside_driver_long_name.sys",
+                            beside + "BESIDE_DRIVER_LONG_NAME.SYS"));
+  EXPECT_EQ(model.Names(beside), std::vector<std::string>{"BESIDE_DRIVER_LONG_NAME.SYS"});
+}
+
 // A directory the run walked into, renamed onto a spelling under which the
 // run saw another directory, removed since: the renamed one is what that
 // spelling leads to now, and the entries below it are renamed.
