@@ -248,6 +248,9 @@ const Walk kWalks[] = {
      {{"gone", "GONE", false, {"first try", "missing, unlooked", "gone"}}}, {}},
     {"ext4", {}, {"~DZ~abc"}, {},
      {{"abc", "ABC", true, {"first try", "missing, unlooked", "parked", "as asked"}}}, {"ABC"}},
+    // Parked under another case of the spelling given, alone: that one.
+    {"ext4", {}, {"~DZ~Abc"}, {},
+     {{"abc", "ABC", true, {"first try", "missing, unlooked", "parked", "as asked"}}}, {"ABC"}},
     {"ext4", {}, {kLongSysParked}, {},
      {{kLongSys.c_str(), kLongSysUpper.c_str(), true, {"first try", "missing, unlooked", "parked", "as asked"}}},
      {kLongSysUpper}},
