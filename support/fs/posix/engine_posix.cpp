@@ -89,16 +89,17 @@ bool Engine::State::NoLinkOnTheWay(const std::string& path) {
 }
 
 bool Engine::State::NumberedBySpelling(const std::string& path, DirId now) {
-  const size_t cut = path.rfind('/');
-  const std::string parent = cut == std::string::npos ? "" : path.substr(0, cut == 0 ? 1 : cut);
+  const PathTail tail = SplitLast(path);
   int fd = -1;
-  EntryStatus status;
-  bool numbered = false;
-  if (system.OpenDirectory(kWorkingDirectory, OpenablePath(parent), FollowLink::Yes, fd) == 0 &&
-      system.StatHandle(fd, status) == 0) {
-    numbered = NumbersBySpelling(system, listings, status.id, fd, path.substr(cut + 1), now);
+  if (system.OpenDirectory(kWorkingDirectory, OpenablePath(std::string(tail.dirPart)),
+                           FollowLink::Yes, fd) != 0) {
+    return false;
   }
-  if (fd >= 0) system.Close(fd);
+  EntryStatus status;
+  const bool numbered =
+      system.StatHandle(fd, status) == 0 &&
+      NumbersBySpelling(system, listings, status.id, fd, std::string(tail.name), now);
+  system.Close(fd);
   return numbered;
 }
 
