@@ -14,6 +14,7 @@
 
 #include "support/fs/filesys.h"
 #include "support/fs/filesys_posix.h"
+#include "support/fs/posix/dir_listing_posix.h"
 #include "tests/unit/temp_tree.h"
 
 namespace dazi {
@@ -184,6 +185,27 @@ Names FiftyFiles(const char* first) {
   return names;
 }
 
+// One file in each of more directories than the run keeps listings of,
+// renamed directory after directory, and then the first one's again.
+struct ManyDirectories {
+  Names dirs, files, renamed;
+  std::vector<std::tuple<std::string, std::string, bool>> renames;
+};
+
+ManyDirectories MoreDirectoriesThanKept() {
+  ManyDirectories many;
+  for (size_t i = 0; i <= posix::ListingCache::kMostKept; ++i) {
+    const std::string dir = Numbered("directory", static_cast<int>(i));
+    many.dirs.push_back(dir);
+    many.files.push_back(dir + "/f");
+    many.renamed.push_back(dir);
+    many.renames.emplace_back(dir + "\\f", dir + "\\F", true);
+  }
+  many.files.push_back(many.dirs[0] + "/g");
+  many.renames.emplace_back(many.dirs[0] + "\\g", many.dirs[0] + "\\G", true);
+  return many;
+}
+
 std::vector<std::tuple<std::string, std::string, bool>> FiftyRenames() {
   std::vector<std::tuple<std::string, std::string, bool>> renames;
   for (int i = 0; i < 50; ++i) {
@@ -193,6 +215,7 @@ std::vector<std::tuple<std::string, std::string, bool>> FiftyRenames() {
 }
 
 TEST(PosixRename, DirectoriesAreReadOnceEach) {
+  const ManyDirectories many = MoreDirectoriesThanKept();
   const ReadCount kCounts[] = {
       {"exact spellings",
        {},
@@ -215,6 +238,8 @@ TEST(PosixRename, DirectoriesAreReadOnceEach) {
        [](TempTree& tree) { fs::rename(tree.Root() / "D", tree.Root() / "d"); },
        3,
        {"d"}},
+      {"a directory come back to after more than are kept", many.dirs, many.files, many.renames,
+       nullptr, many.dirs.size() + 1, many.renamed},
   };
   for (const ReadCount& count : kCounts) {
     SCOPED_TRACE(count.what);

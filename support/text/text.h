@@ -33,7 +33,9 @@ const PathStyle& NativePathStyle();  // defined per platform
 
 std::string TrimBlanks(std::string_view text);
 std::string AsciiUpperCase(std::string_view text);
-char AsciiUpper(char c);
+inline char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+}
 bool IsAscii(std::string_view text);
 // The ASCII letters of text in the other case.
 std::string AsciiSwappedCase(std::string_view text);

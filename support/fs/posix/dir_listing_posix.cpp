@@ -6,34 +6,55 @@
 
 namespace dazi::posix {
 
+Listing::Index::iterator Listing::Find(const std::string& upperName, const std::string& name) {
+  auto [first, last] = byUpper_.equal_range(upperName);
+  for (auto it = first; it != last; ++it) {
+    if (it->second == name) return it;
+  }
+  return byUpper_.end();
+}
+
+bool Listing::Holds(const std::string& name, const std::string& upperName) const {
+  auto [first, last] = byUpper_.equal_range(upperName);
+  for (auto it = first; it != last; ++it) {
+    if (it->second == name) return true;
+  }
+  return false;
+}
+
 void Listing::Add(const std::string& name) {
-  if (!names_.insert(name).second || !indexed_) return;
-  byUpper_.emplace(LocaleUpperCase(name), name);
+  std::string upper = LocaleUpperCase(name);
+  if (!Holds(name, upper)) byUpper_.emplace(std::move(upper), name);
 }
 
 void Listing::Remove(const std::string& name) {
-  if (names_.erase(name) == 0 || !indexed_) return;
-  auto [first, last] = byUpper_.equal_range(LocaleUpperCase(name));
-  for (auto it = first; it != last; ++it) {
-    if (it->second == name) {
-      byUpper_.erase(it);
-      return;
-    }
+  const auto found = Find(LocaleUpperCase(name), name);
+  if (found != byUpper_.end()) byUpper_.erase(found);
+}
+
+// A case change keeps the entry's place in the index: the old name is
+// looked for first among the new one's spellings.
+void Listing::Rename(const std::string& oldName, const std::string& newName) {
+  std::string upper = LocaleUpperCase(newName);
+  auto old = Find(upper, oldName);
+  const bool sameUpper = old != byUpper_.end();
+  if (!sameUpper) old = Find(LocaleUpperCase(oldName), oldName);
+  if (Holds(newName, upper)) {
+    if (old != byUpper_.end()) byUpper_.erase(old);
+  } else if (sameUpper) {
+    old->second = newName;
+  } else {
+    if (old != byUpper_.end()) byUpper_.erase(old);
+    byUpper_.emplace(std::move(upper), newName);
   }
 }
 
-std::vector<std::string> Listing::Spellings(const std::string& upperName) {
-  if (!indexed_) BuildIndex();
+std::vector<std::string> Listing::Spellings(const std::string& upperName) const {
   std::vector<std::string> found;
   auto [first, last] = byUpper_.equal_range(upperName);
   for (auto it = first; it != last; ++it) found.push_back(it->second);
   std::sort(found.begin(), found.end());
   return found;
-}
-
-size_t Listing::CountSpellings(const std::string& upperName) {
-  if (!indexed_) BuildIndex();
-  return byUpper_.count(upperName);
 }
 
 std::optional<size_t> ListingCache::CountSpellings(DirId dir, int fd,
@@ -47,17 +68,19 @@ std::optional<size_t> ListingCache::CountSpellings(DirId dir, int fd,
   return count;
 }
 
-// Made on the first lookup, so that a lookup costs the same in a directory of
-// a million entries as in one of ten.
-void Listing::BuildIndex() {
-  byUpper_.reserve(names_.size());
-  for (const std::string& name : names_) byUpper_.emplace(LocaleUpperCase(name), name);
-  indexed_ = true;
-}
-
 Listing* ListingCache::Kept(DirId dir) {
   const auto found = listings_.find(dir);
-  return found != listings_.end() ? &found->second.listing : nullptr;
+  if (found == listings_.end()) return nullptr;
+  found->second.lastUse = ++uses_;
+  return &found->second.listing;
+}
+
+void ListingCache::ForgetLeastUsed() {
+  auto least = listings_.begin();
+  for (auto it = listings_.begin(); it != listings_.end(); ++it) {
+    if (it->second.lastUse < least->second.lastUse) least = it;
+  }
+  listings_.erase(least);
 }
 
 Listing* ListingCache::Read(DirId dir, int fd) {
@@ -65,8 +88,8 @@ Listing* ListingCache::Read(DirId dir, int fd) {
   std::vector<RawEntry> entries;
   if (system_.StatHandle(fd, status) != 0 || system_.ReadEntries(fd, entries) != 0) return nullptr;
   ++reads_;
-  KeptListing kept;
-  kept.changed = status.changed;
+  if (listings_.count(dir) == 0 && listings_.size() >= kMostKept) ForgetLeastUsed();
+  KeptListing kept{Listing(entries.size()), status.changed, ++uses_};
   for (const RawEntry& entry : entries) kept.listing.Add(entry.name);
   return &(listings_[dir] = std::move(kept)).listing;
 }
@@ -82,8 +105,12 @@ ListingCache::Change ListingCache::ChangeSinceRead(DirId dir, int fd) {
 void ListingCache::Renamed(DirId from, const std::string& oldName, DirId to,
                            const std::string& newName) {
   const auto source = listings_.find(from);
+  if (to == from) {
+    if (source != listings_.end()) source->second.listing.Rename(oldName, newName);
+    return;
+  }
   if (source != listings_.end()) source->second.listing.Remove(oldName);
-  const auto target = to == from ? source : listings_.find(to);
+  const auto target = listings_.find(to);
   if (target != listings_.end()) target->second.listing.Add(newName);
 }
 

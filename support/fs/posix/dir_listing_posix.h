@@ -4,6 +4,9 @@
 // letter case. A listing is read when a name must be looked up that way or a
 // case change must be seen, at most once per directory unless a kept
 // spelling has gone, and is kept up to date with the renames made here.
+// Only the listings of the directories used last are kept: the run goes
+// through its entries directory by directory, and a directory come back to
+// is read again, which tells the truth of that moment.
 
 #include <cstddef>
 #include <initializer_list>
@@ -13,29 +16,36 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "support/fs/posix/system_posix.h"
+#include "support/text/locale.h"
 
 namespace dazi::posix {
 
+// The names of one directory, kept by their upper-case spelling, so that a
+// lookup costs the same in a directory of a million entries as in one of ten.
 class Listing {
  public:
-  bool Holds(const std::string& name) const { return names_.count(name) != 0; }
+  explicit Listing(size_t expected = 0) { byUpper_.reserve(expected); }
+
+  bool Holds(const std::string& name) const { return Holds(name, LocaleUpperCase(name)); }
+  bool Holds(const std::string& name, const std::string& upperName) const;
   void Add(const std::string& name);
   void Remove(const std::string& name);
+  // Follows a rename within the directory.
+  void Rename(const std::string& oldName, const std::string& newName);
   // The names whose upper-case spelling is upperName, byte-wise ascending.
-  std::vector<std::string> Spellings(const std::string& upperName);
-  size_t CountSpellings(const std::string& upperName);
+  std::vector<std::string> Spellings(const std::string& upperName) const;
+  size_t CountSpellings(const std::string& upperName) const { return byUpper_.count(upperName); }
 
  private:
-  void BuildIndex();
+  using Index = std::unordered_multimap<std::string, std::string>;
+  // The index entry of the name, or the end.
+  Index::iterator Find(const std::string& upperName, const std::string& name);
 
-  std::unordered_set<std::string> names_;
-  std::unordered_multimap<std::string, std::string> byUpper_;
-  bool indexed_ = false;
+  Index byUpper_;
 };
 
 // How a lookup in a directory's listing ended.
@@ -43,6 +53,8 @@ enum class Lookup { Taken, NotListed, Unreadable };
 
 class ListingCache {
  public:
+  static constexpr size_t kMostKept = 8;
+
   explicit ListingCache(System& system) : system_(system) {}
 
   // The kept listing of the directory, or null; nothing is read.
@@ -87,11 +99,15 @@ class ListingCache {
   struct KeptListing {
     Listing listing;
     std::pair<int64_t, long> changed;  // the directory's change time when read
+    size_t lastUse = 0;
   };
+  void ForgetLeastUsed();
+
   System& system_;
   std::map<DirId, KeptListing> listings_;
   std::set<DirId> showedCaseChange_;
   size_t reads_ = 0;
+  size_t uses_ = 0;
 };
 
 template <typename Visit>

@@ -81,6 +81,7 @@ class InPlace {
   DeviceQuirks& quirks_;
   DirFacts& here_;
   std::string from_, to_;  // the entry's spelling as far as known, the one asked for
+  std::string upper_;      // the name in upper case: that of both
   CaseFacts facts_;
 };
 
@@ -88,6 +89,7 @@ class InPlace {
 bool InPlace::ChangeCase(const std::string& name, const std::string& newName) {
   from_ = name;
   to_ = newName;
+  upper_ = LocaleUpperCase(newName);
   facts_ = CaseFacts{};
   facts_.movingEmpties = quirks_.losesMovedContents ? Known::Unknown : Known::No;
   run_.trail.clear();
@@ -116,7 +118,7 @@ void InPlace::Observe() {
   // A listing kept up to date with the run's renames may tell that the entry
   // has its new spelling already (a path listed twice).
   const Listing* kept = run_.listings.Kept(dir_.id);
-  facts_.appeared = kept != nullptr && kept->Holds(to_) && !kept->Holds(from_);
+  facts_.appeared = kept != nullptr && kept->Holds(to_, upper_) && !kept->Holds(from_);
 }
 
 void InPlace::Learn(Lesson lesson) {
@@ -271,8 +273,7 @@ void InPlace::ListedAlone() {
 // spelling asked for, or would where the medium folds case. A directory that
 // cannot be read may hold another unseen, so the name is not proven single.
 bool InPlace::SpelledTwice() {
-  const std::optional<size_t> spellings =
-      run_.listings.CountSpellings(dir_.id, dir_.fd, LocaleUpperCase(to_));
+  const std::optional<size_t> spellings = run_.listings.CountSpellings(dir_.id, dir_.fd, upper_);
   return !spellings || *spellings > 1;
 }
 
@@ -288,8 +289,8 @@ bool InPlace::MayRenameOnto() {
   const bool foldsHere = here_.foldsCase == Known::Yes && DifferOnlyInAscii(from_, to_);
   Listing* kept = foldsHere ? run_.listings.Kept(dir_.id) : nullptr;
   Listing* listing = kept != nullptr ? kept : run_.listings.Read(dir_.id, dir_.fd);
-  if (listing == nullptr || listing->Holds(to_)) return false;
-  const std::vector<std::string> spellings = listing->Spellings(LocaleUpperCase(to_));
+  if (listing == nullptr || listing->Holds(to_, upper_)) return false;
+  const std::vector<std::string> spellings = listing->Spellings(upper_);
   return spellings.size() == 1 && (spellings[0] == from_ || here_.listingHidesCase);
 }
 
