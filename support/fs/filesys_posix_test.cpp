@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +7,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <thread>
@@ -56,6 +58,37 @@ TEST(PosixSearch, AttributesFromLstatAndName) {
   EXPECT_EQ(AttributesOf(root + ".cache"), kFaDirectory | kFaHidden);
   EXPECT_EQ(AttributesOf(root + "plain"), kFaReadOnly);
   EXPECT_EQ(SearchNames(root + "*", kFaDirectory), (Names{".", "..", "link", "plain", "real"}));
+}
+
+// The modification time as a DOS date and time of the local zone (here
+// UTC); outside the years DOS can hold, 0.
+TEST(PosixSearch, FoundTimeIsTheDosDateAndTime) {
+  const char* zone = std::getenv("TZ");
+  const std::string before = zone != nullptr ? zone : "";
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  const struct {
+    time_t when;
+    uint32_t dos;
+  } kTimes[] = {
+      {1796823958, 0x5d896dbd},  // 2026-12-09 13:45:58
+      {315532800, 0x00210000},   // 1980-01-01 00:00:00
+      {315532799, 0},            // 1979-12-31 23:59:59
+      {4354819198, 0xff9fbf7d},  // 2107-12-31 23:59:58
+      {4354819200, 0},           // 2108-01-01 00:00:00
+  };
+  TempTree tree;
+  tree.Files({"stamped_with_a_long_name.sys"});
+  const std::string path = tree.Text() + "stamped_with_a_long_name.sys";
+  for (const auto& row : kTimes) {
+    const struct timespec times[2] = {{row.when, 0}, {row.when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    TSearchRec rec;
+    ASSERT_EQ(FindFirstEntry(path, kFaAnyFile, rec), 0);
+    EXPECT_EQ(static_cast<uint32_t>(rec.FoundTime), row.dos) << row.when;
+  }
+  zone != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
+  tzset();
 }
 
 size_t OpenDescriptors() {

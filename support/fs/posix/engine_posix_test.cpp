@@ -58,26 +58,30 @@ INSTANTIATE_TEST_SUITE_P(Listings, SwapAfterSearchTest,
 class MovedAwayTest : public ::testing::TestWithParam<SwappedAfterSearch> {};
 
 // Between two renames in one directory another process moves it out of the
-// tree and makes one in its place with the same names: the kept handle
-// follows the first one out, and nothing there is renamed. On a FUSE device
-// that keeps numbers steady (ntfs-3g) the new number tells so, as on ext4.
+// tree, and makes one in its place with the same names or leaves the place
+// empty: the kept handle follows the first one out, and nothing there is
+// renamed. On a FUSE device that keeps numbers steady (ntfs-3g) the new
+// number tells so, as on ext4.
 TEST_P(MovedAwayTest, NothingInTheMovedDirectoryIsRenamed) {
-  ModelFs model(GetParam().device);
-  model.MakeFile("/out/drivers_directory/first_driver_long_name.sys", "first");
-  model.MakeFile("/out/drivers_directory/second_driver_long_name.sys", "second");
-  model.MakeDir("/elsewhere");
-  Engine engine(model);
-  EXPECT_TRUE(engine.Rename("/out/drivers_directory/first_driver_long_name.sys",
-                            "/out/drivers_directory/FIRST_DRIVER_LONG_NAME.SYS"));
-  ASSERT_EQ(model.Rename(kWorkingDirectory, "/out/drivers_directory", kWorkingDirectory,
-                         "/elsewhere/drivers_directory", Replace::Allowed),
-            0);
-  model.MakeFile("/out/drivers_directory/second_driver_long_name.sys", "made anew");
-  EXPECT_FALSE(engine.Rename("/out/drivers_directory/second_driver_long_name.sys",
-                             "/out/drivers_directory/SECOND_DRIVER_LONG_NAME.SYS"));
-  EXPECT_EQ(
-      model.Names("/elsewhere/drivers_directory"),
-      (std::vector<std::string>{"FIRST_DRIVER_LONG_NAME.SYS", "second_driver_long_name.sys"}));
+  for (const bool remade : {true, false}) {
+    SCOPED_TRACE(remade ? "made anew in its place" : "nothing in its place");
+    ModelFs model(GetParam().device);
+    model.MakeFile("/out/drivers_directory/first_driver_long_name.sys", "first");
+    model.MakeFile("/out/drivers_directory/second_driver_long_name.sys", "second");
+    model.MakeDir("/elsewhere");
+    Engine engine(model);
+    EXPECT_TRUE(engine.Rename("/out/drivers_directory/first_driver_long_name.sys",
+                              "/out/drivers_directory/FIRST_DRIVER_LONG_NAME.SYS"));
+    ASSERT_EQ(model.Rename(kWorkingDirectory, "/out/drivers_directory", kWorkingDirectory,
+                           "/elsewhere/drivers_directory", Replace::Allowed),
+              0);
+    if (remade) model.MakeFile("/out/drivers_directory/second_driver_long_name.sys", "made anew");
+    EXPECT_FALSE(engine.Rename("/out/drivers_directory/second_driver_long_name.sys",
+                               "/out/drivers_directory/SECOND_DRIVER_LONG_NAME.SYS"));
+    EXPECT_EQ(
+        model.Names("/elsewhere/drivers_directory"),
+        (std::vector<std::string>{"FIRST_DRIVER_LONG_NAME.SYS", "second_driver_long_name.sys"}));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, MovedAwayTest,
@@ -162,6 +166,47 @@ TEST(PosixRename, NoFailedCallRenamesOneOfTwoSpellingsMadeSinceTheListing) {
               (std::vector<std::string>{"Entry_with_a_long_name.sif", "OTHER_WITH_A_LONG_NAME.SIF",
                                         "entry_with_a_long_name.sif"}));
   }
+}
+
+// On exFAT, whose numbers tell nothing, another process moves a directory
+// above the kept one out of the tree and puts a link to a copy of it in its
+// place: the path leads elsewhere, and nothing is renamed at either end.
+TEST(PosixRename, ADirectoryAboveSwappedForALinkOnExfatStopsTheRenames) {
+  const std::string names[] = {"first_driver_long_name.sys", "second_driver_long_name.sys"};
+  ModelFs model(DeviceSwitches::Exfat());
+  for (const std::string& name : names) model.MakeFile("/out/d/sub/" + name, "in the tree");
+  model.MakeFile("/outside/d/sub/" + names[1], "outside");
+  model.MakeDir("/elsewhere");
+  Engine engine(model);
+  EXPECT_TRUE(engine.Rename("/out/d/sub/" + names[0], "/out/d/sub/FIRST_DRIVER_LONG_NAME.SYS"));
+  ASSERT_EQ(model.Rename(kWorkingDirectory, "/out/d", kWorkingDirectory, "/elsewhere/d",
+                         Replace::Allowed),
+            0);
+  model.MakeLink("/out/d", "/outside/d");
+  EXPECT_FALSE(engine.Rename("/out/d/sub/" + names[1], "/out/d/sub/SECOND_DRIVER_LONG_NAME.SYS"));
+  EXPECT_EQ(model.Names("/elsewhere/d/sub"),
+            (std::vector<std::string>{"FIRST_DRIVER_LONG_NAME.SYS", names[1]}));
+  EXPECT_EQ(model.Names("/outside/d/sub"), std::vector<std::string>{names[1]});
+}
+
+// An upper-case twin made by another process after the listing was read:
+// the rename onto it is refused, the listing read then shows two spellings,
+// and the line fails with both kept.
+TEST(PosixRename, AnUpperCaseTwinMadeSinceTheListingFailsTheLine) {
+  const std::string dir = "/out/drivers_directory/";
+  ModelFs model;
+  model.MakeFile(dir + "Other_with_a_long_name.sif");
+  model.MakeFile(dir + "entry_with_a_long_name.sif", "entry");
+  Engine engine(model);
+  ASSERT_TRUE(
+      engine.Rename(dir + "other_with_a_long_name.sif", dir + "OTHER_WITH_A_LONG_NAME.SIF"));
+  model.AdvanceClock(1);
+  model.MakeFile(dir + "ENTRY_WITH_A_LONG_NAME.SIF", "twin");
+  EXPECT_FALSE(
+      engine.Rename(dir + "entry_with_a_long_name.sif", dir + "ENTRY_WITH_A_LONG_NAME.SIF"));
+  EXPECT_EQ(model.Names(dir),
+            (std::vector<std::string>{"ENTRY_WITH_A_LONG_NAME.SIF", "OTHER_WITH_A_LONG_NAME.SIF",
+                                      "entry_with_a_long_name.sif"}));
 }
 
 }  // namespace
