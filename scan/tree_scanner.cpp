@@ -29,8 +29,10 @@ void ScanTree(FileSystem& fileSystem, TStringList& dirList, TStringList& fileLis
     if ((rec.FoundAttr & kFaDirectory) != 0) {
       if (EqualStrings(name, ".") || EqualStrings(name, "..")) continue;
       // A link may lead back up the tree or out of it: it is renamed as
-      // itself, never entered.
-      if (descend && (rec.FoundAttr & kFaReparsePoint) == 0) {
+      // itself, never entered. So is a directory whose name holds a
+      // separator (a backslash is a name's own byte on POSIX): the path
+      // built from it leads elsewhere, back to this directory for "\".
+      if (descend && (rec.FoundAttr & kFaReparsePoint) == 0 && !HoldsSeparator(name)) {
         ScanTree(fileSystem, dirList, fileList, root, path, mask, filesOnly, recurse);
       }
       fileList.Append(path);

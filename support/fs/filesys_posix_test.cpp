@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "scan/tree_scanner.h"
 #include "support/fs/filesys.h"
 #include "support/fs/filesys_posix.h"
 #include "support/fs/posix/dir_listing_posix.h"
@@ -89,6 +90,23 @@ TEST(PosixSearch, FoundTimeIsTheDosDateAndTime) {
   }
   zone != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
   tzset();
+}
+
+// A directory whose name holds a backslash is listed but not entered: the
+// path built from it leads elsewhere ("\\" back to the directory itself,
+// "x\\y" to x/y), and entering it went on without end.
+TEST(PosixSearch, ADirectoryNamedWithABackslashIsListedNotEntered) {
+  TempTree tree;
+  tree.Dirs({"out/\\", "out/x\\y_with_a_long_name", "out/x/y_with_a_long_name"});
+  tree.Files({"out/\\/inside", "out/x/y_with_a_long_name/f"});
+  TStringList dirList, fileList;
+  ScanTree(dirList, fileList, tree.Text(), "out", "*.*", false, true);
+  Names dirs, files;
+  for (int32_t i = 0; i < dirList.Count(); ++i) dirs.push_back(dirList.ItemAt(i));
+  for (int32_t i = 0; i < fileList.Count(); ++i) files.push_back(fileList.ItemAt(i));
+  EXPECT_EQ(Sorted(dirs), (Names{"out\\", "out\\x\\", "out\\x\\y_with_a_long_name\\"}));
+  EXPECT_EQ(Sorted(files), (Names{"out\\\\", "out\\x", "out\\x\\y_with_a_long_name",
+                                  "out\\x\\y_with_a_long_name", "out\\x\\y_with_a_long_name\\f"}));
 }
 
 size_t OpenDescriptors() {

@@ -204,6 +204,13 @@ bool IsSeparatorAt(std::string_view text, size_t offset) {
   return (c == '/' || c == '\\') && ByteKindAt(text, offset) == ByteKind::Single;
 }
 
+bool HoldsSeparator(std::string_view name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (IsSeparatorAt(name, i)) return true;
+  }
+  return false;
+}
+
 int LastSeparatorIndex(std::string_view separators, std::string_view text) {
   // Without double-byte characters every byte stands for itself.
   if (!CurrentTextLocale().doubleByteMode) {

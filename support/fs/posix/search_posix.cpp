@@ -94,13 +94,6 @@ bool IsListedDirectory(RunState& run, const WalkedDir& dir, const RawEntry& entr
   return run.system.Stat(dir.fd, entry.name, status) == 0 && status.kind == EntryKind::Directory;
 }
 
-bool HoldsSeparator(std::string_view name) {
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (IsSeparatorAt(name, i)) return true;
-  }
-  return false;
-}
-
 void NoteEntries(RunState& run, const WalkedDir& dir, const std::vector<RawEntry>& entries) {
   for (const RawEntry& entry : entries) {
     if (IsDotName(entry.name)) continue;
