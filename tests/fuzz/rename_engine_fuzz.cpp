@@ -830,6 +830,11 @@ class CheckedRun final : public FileSystem {
 
   int32_t FindFirst(std::string_view pattern, int32_t mask, TSearchRec& rec) override {
     if (kTrace) std::fprintf(stderr, "search %s\n", Shown(pattern).c_str());
+    size_t dirEnd = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+      if (IsSeparatorAt(pattern, i)) dirEnd = i + 1;
+    }
+    searchDirs_[&rec] = std::string(pattern.substr(0, dirEnd));
     return Delivered(engine_.FindFirst(pattern, mask, rec), rec);
   }
   int32_t FindNext(TSearchRec& rec) override { return Delivered(engine_.FindNext(rec), rec); }
@@ -841,20 +846,24 @@ class CheckedRun final : public FileSystem {
     if (code == 0) {
       if (kTrace) std::fprintf(stderr, "  found %s\n", Shown(rec.FoundName).c_str());
       FUZZ_CHECK(!rec.FoundName.empty() && rec.FoundName.find('/') == std::string::npos);
-      if (HoldsSeparator(rec.FoundName)) backslashed_.insert(rec.FoundName);
+      if (HoldsSeparator(rec.FoundName)) backslashed_.insert(searchDirs_[&rec] + rec.FoundName);
     }
     return code;
   }
+  // Whether the line's path is one the run built from a name holding a
+  // separator: the search's directory and the name (a directory's with a
+  // separator after it).
   bool NamesBackslashed(std::string_view source) const {
-    return std::any_of(backslashed_.begin(), backslashed_.end(), [&](const std::string& name) {
-      return source.size() > name.size() && source.ends_with(name) &&
-             IsSeparatorAt(source, source.size() - name.size() - 1);
+    return std::any_of(backslashed_.begin(), backslashed_.end(), [&](const std::string& path) {
+      return source == path || (source.size() == path.size() + 1 && source.starts_with(path) &&
+                                IsSeparatorAt(source, path.size()));
     });
   }
 
   Watch& watch_;
   EngineFileSystem engine_;
-  std::set<std::string> backslashed_;
+  std::map<const TSearchRec*, std::string> searchDirs_;  // the pattern's directory part
+  std::set<std::string> backslashed_;                    // paths built from such names
 };
 
 bool CheckedRun::Rename(std::string_view source, std::string_view target) {
