@@ -1,5 +1,5 @@
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -82,8 +82,8 @@ TEST(PosixSearch, FoundTimeIsTheDosDateAndTime) {
   tree.Files({"stamped_with_a_long_name.sys"});
   const std::string path = tree.Text() + "stamped_with_a_long_name.sys";
   for (const auto& row : kTimes) {
-    const struct timespec times[2] = {{row.when, 0}, {row.when, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    const struct timeval stamps[2] = {{row.when, 0}, {row.when, 0}};
+    ASSERT_EQ(utimes(path.c_str(), stamps), 0);
     TSearchRec rec;
     ASSERT_EQ(FindFirstEntry(path, kFaAnyFile, rec), 0);
     EXPECT_EQ(static_cast<uint32_t>(rec.FoundTime), row.dos) << row.when;

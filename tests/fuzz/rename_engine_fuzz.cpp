@@ -830,11 +830,7 @@ class CheckedRun final : public FileSystem {
 
   int32_t FindFirst(std::string_view pattern, int32_t mask, TSearchRec& rec) override {
     if (kTrace) std::fprintf(stderr, "search %s\n", Shown(pattern).c_str());
-    size_t dirEnd = 0;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-      if (IsSeparatorAt(pattern, i)) dirEnd = i + 1;
-    }
-    searchDirs_[&rec] = std::string(pattern.substr(0, dirEnd));
+    searchDirs_[&rec] = std::string(pattern.substr(0, LastSeparatorIndex("\\/", pattern)));
     return Delivered(engine_.FindFirst(pattern, mask, rec), rec);
   }
   int32_t FindNext(TSearchRec& rec) override { return Delivered(engine_.FindNext(rec), rec); }

@@ -27,11 +27,6 @@ void Listing::Add(const std::string& name) {
   if (!Holds(name, upper)) byUpper_.emplace(std::move(upper), name);
 }
 
-void Listing::Remove(const std::string& name) {
-  const auto found = Find(LocaleUpperCase(name), name);
-  if (found != byUpper_.end()) byUpper_.erase(found);
-}
-
 // A case change keeps the entry's place in the index: the old name is
 // looked for first among the new one's spellings.
 void Listing::Rename(const std::string& oldName, const std::string& newName) {
@@ -102,16 +97,9 @@ ListingCache::Change ListingCache::ChangeSinceRead(DirId dir, int fd) {
   return status.changed == found->second.changed ? Change::None : Change::Some;
 }
 
-void ListingCache::Renamed(DirId from, const std::string& oldName, DirId to,
-                           const std::string& newName) {
-  const auto source = listings_.find(from);
-  if (to == from) {
-    if (source != listings_.end()) source->second.listing.Rename(oldName, newName);
-    return;
-  }
-  if (source != listings_.end()) source->second.listing.Remove(oldName);
-  const auto target = listings_.find(to);
-  if (target != listings_.end()) target->second.listing.Add(newName);
+void ListingCache::Renamed(DirId dir, const std::string& oldName, const std::string& newName) {
+  const auto found = listings_.find(dir);
+  if (found != listings_.end()) found->second.listing.Rename(oldName, newName);
 }
 
 }  // namespace dazi::posix

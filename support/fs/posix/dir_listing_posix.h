@@ -33,7 +33,6 @@ class Listing {
   bool Holds(const std::string& name) const { return Holds(name, LocaleUpperCase(name)); }
   bool Holds(const std::string& name, const std::string& upperName) const;
   void Add(const std::string& name);
-  void Remove(const std::string& name);
   // Follows a rename within the directory.
   void Rename(const std::string& oldName, const std::string& newName);
   // The names whose upper-case spelling is upperName, byte-wise ascending.
@@ -80,8 +79,8 @@ class ListingCache {
   std::optional<size_t> CountSpellings(DirId dir, int fd, const std::string& upperName);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
-  // Follows a rename made here from one directory to another (or the same).
-  void Renamed(DirId from, const std::string& oldName, DirId to, const std::string& newName);
+  // Follows a rename made here within the directory.
+  void Renamed(DirId dir, const std::string& oldName, const std::string& newName);
   // Whether a case change made here was seen in the directory's listing.
   bool ShowedCaseChange(DirId dir) const { return showedCaseChange_.count(dir) != 0; }
   void SawCaseChange(DirId dir) { showedCaseChange_.insert(dir); }

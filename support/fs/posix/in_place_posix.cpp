@@ -385,7 +385,7 @@ Shown InPlace::ReadSpellingNow() {
 }
 
 void InPlace::Renamed(const std::string& from, const std::string& to) {
-  run_.listings.Renamed(dir_.id, from, dir_.id, to);
+  run_.listings.Renamed(dir_.id, from, to);
   run_.walker.Renamed(dir_.id, from, to);
 }
 
