@@ -220,7 +220,8 @@ TEST(PosixRename, ADirectoryMovedOutOfTheTreeIsNotRenamedIn) {
 
 // How often directories are read: once each for the spellings of a name
 // (which a line with two of them fails on), again only where a spelling the
-// run relies on went.
+// run relies on went; not at all where a search read the directory and it
+// has not changed since.
 struct ReadCount {
   const char* what;
   Names dirs, files;
@@ -228,6 +229,9 @@ struct ReadCount {
   std::function<void(TempTree&)> meanwhile;  // after the renames, before the last
   size_t reads;
   Names listing;  // of the tree's root afterwards
+  // Where given, the tree, made an hour ago, is searched before the renames,
+  // and then this runs.
+  std::function<void(TempTree&)> searchedThen = nullptr;
 };
 
 Names FiftyFiles(const char* first) {
@@ -291,6 +295,22 @@ TEST(PosixRename, DirectoriesAreReadOnceEach) {
        {"d"}},
       {"a directory come back to after more than are kept", many.dirs, many.files, many.renames,
        nullptr, many.dirs.size() + 1, many.renamed},
+      {"a directory searched first",
+       {},
+       FiftyFiles("f"),
+       FiftyRenames(),
+       nullptr,
+       0,
+       FiftyFiles("F"),
+       [](TempTree&) {}},
+      {"a second spelling made since the search",
+       {},
+       {"abc_long_name_of_a_file"},
+       {{"abc_long_name_of_a_file", "ABC_LONG_NAME_OF_A_FILE", false}},
+       nullptr,
+       1,
+       {"Abc_long_name_of_a_file", "abc_long_name_of_a_file"},
+       [](TempTree& tree) { tree.Files({"Abc_long_name_of_a_file"}); }},
   };
   for (const ReadCount& count : kCounts) {
     SCOPED_TRACE(count.what);
@@ -298,6 +318,13 @@ TEST(PosixRename, DirectoriesAreReadOnceEach) {
     tree.Dirs(count.dirs);
     tree.Files(count.files);
     posix::ForgetDirectories();
+    if (count.searchedThen) {
+      fs::last_write_time(tree.Root(), fs::file_time_type::clock::now() - std::chrono::hours(1));
+      TSearchRec rec;
+      ASSERT_EQ(FindFirstEntry(tree.Text() + "*.*", kFaAnyFile, rec), 0);
+      EndFind(rec);
+      count.searchedThen(tree);
+    }
     for (size_t i = 0; i < count.renames.size(); ++i) {
       const auto& [from, to, renamed] = count.renames[i];
       if (count.meanwhile && i + 1 == count.renames.size()) count.meanwhile(tree);

@@ -205,6 +205,9 @@ bool IsSeparatorAt(std::string_view text, size_t offset) {
 }
 
 bool HoldsSeparator(std::string_view name) {
+  if (name.find('/') == std::string_view::npos && name.find('\\') == std::string_view::npos) {
+    return false;
+  }
   for (size_t i = 0; i < name.size(); ++i) {
     if (IsSeparatorAt(name, i)) return true;
   }

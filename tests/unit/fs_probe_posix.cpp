@@ -60,7 +60,8 @@ class Asker {
     Answer("listing_case", ListingCase("MiXeD.txt"));
     Answer("listing_case_non_ascii", ListingCase("Ÿé-Ж.txt"));
     Answer("d_type", EntryTypes());
-    Answer("ctime_nanoseconds", CtimeNanoseconds());
+    Answer("ctime_nanoseconds", Nanoseconds(&EntryStatus::changed));
+    Answer("mtime_nanoseconds", Nanoseconds(&EntryStatus::entriesChanged));
     Answer("twin_written", TwinWritten());
     Answer("fold_ascii", Folds("fold-ascii.txt", "FOLD-ASCII.TXT"));
     int n = 0;
@@ -175,11 +176,11 @@ class Asker {
   }
 
   // Over every look the probe has made so far, and the directory's own.
-  std::string CtimeNanoseconds() {
+  std::string Nanoseconds(std::pair<int64_t, long> EntryStatus::*time) {
     EntryStatus dir;
     if (system_.Stat(kWorkingDirectory, dir_, dir) == 0) seen_.push_back(dir);
     for (const EntryStatus& status : seen_) {
-      if (status.changed.second != 0) return "some";
+      if ((status.*time).second != 0) return "some";
     }
     return "none";
   }

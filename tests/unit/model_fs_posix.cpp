@@ -131,8 +131,9 @@ struct ModelFs::Node {
   uint64_t serial;
   std::string contents;  // a file's contents, a link's target
   ChildMap children;
-  Node* parent = nullptr;  // a directory's, for ".."
-  int64_t changedAt = 0;   // the clock at its last change, or its entries' last
+  Node* parent = nullptr;        // a directory's, for ".."
+  int64_t changedAt = 0;         // the clock at its last change, or its entries' last
+  int64_t entriesChangedAt = 0;  // a directory's, at its entries' last change
   int names = 0;
   int handles = 0;
   ino_t number = 0;  // its steady inode number
@@ -140,7 +141,8 @@ struct ModelFs::Node {
   std::optional<bool> folds;             // a directory's own folding, else the device's
   std::map<std::string, ino_t> numbers;  // unsteady inode numbers, by the spelling looked up
 
-  EntryStatus Status(ino_t shown, std::pair<int64_t, long> changed) const {
+  EntryStatus Status(ino_t shown, std::pair<int64_t, long> changed,
+                     std::pair<int64_t, long> entriesChanged) const {
     EntryStatus status;
     status.id = {kDevice, shown};
     status.kind = kind == NodeKind::Directory ? EntryKind::Directory
@@ -148,6 +150,7 @@ struct ModelFs::Node {
                                               : EntryKind::Other;
     status.size = contents.size();
     status.changed = changed;
+    status.entriesChanged = entriesChanged;
     return status;
   }
 };
@@ -482,7 +485,7 @@ void ModelFs::Attach(Node* dir, const std::string& name, Node* node) {
     node->numberFreed = false;
     node->number = kRenumbered + node->serial;
   }
-  Stamp(dir);
+  StampEntries(dir);
   Stamp(node);
   if (node->kind == NodeKind::Directory) node->parent = dir;
 }
@@ -493,7 +496,7 @@ ModelFs::Node* ModelFs::Detach(Node* dir, const std::string& name) {
   Node* node = found->second;
   dir->children.erase(found);
   --node->names;
-  Stamp(dir);
+  StampEntries(dir);
   return node;
 }
 
@@ -516,9 +519,14 @@ void ModelFs::Stamp(Node* node) {
   node->changedAt = clock_;
 }
 
-std::pair<int64_t, long> ModelFs::ChangeTime(const Node* node) const {
-  const long nanoseconds = device_.wholeSecondTimes ? 0 : node->changedAt % kSecond;
-  return {kEpoch + node->changedAt / kSecond, nanoseconds};
+void ModelFs::StampEntries(Node* dir) {
+  Stamp(dir);
+  dir->entriesChangedAt = clock_;
+}
+
+std::pair<int64_t, long> ModelFs::TimeAt(int64_t clock) const {
+  const long nanoseconds = device_.wholeSecondTimes ? 0 : clock % kSecond;
+  return {kEpoch + clock / kSecond, nanoseconds};
 }
 
 void ModelFs::Release(int handle) {
@@ -692,7 +700,8 @@ int ModelFs::Stat(int dir, const std::string& name, EntryStatus& status) {
   Place place;
   if (const int error = Locate(dir, name, place, 0); error != 0) return error;
   if (place.node == nullptr) return ENOENT;
-  status = place.node->Status(Number(place.node, place.name), ChangeTime(place.node));
+  status = place.node->Status(Number(place.node, place.name), TimeAt(place.node->changedAt),
+                              TimeAt(place.node->entriesChangedAt));
   return 0;
 }
 
@@ -700,7 +709,8 @@ int ModelFs::StatHandle(int handle, EntryStatus& status) {
   if (const int error = Begin(); error != 0) return error;
   const Handle* open = HandleOf(handle);
   if (open == nullptr) return EBADF;
-  status = open->node->Status(open->number, ChangeTime(open->node));
+  status = open->node->Status(open->number, TimeAt(open->node->changedAt),
+                              TimeAt(open->node->entriesChangedAt));
   known_.insert(open->node->serial);
   return 0;
 }

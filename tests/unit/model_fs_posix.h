@@ -279,7 +279,8 @@ class ModelFs final : public posix::System {
   void Drop(Node* node);
   void Empty(Node* dir);
   void Stamp(Node* node);
-  std::pair<int64_t, long> ChangeTime(const Node* node) const;
+  void StampEntries(Node* dir);
+  std::pair<int64_t, long> TimeAt(int64_t clock) const;
   int RenameSameEntry(const Place& from, const Place& to);
   void Release(int handle);
   int Begin(bool effectful = false);

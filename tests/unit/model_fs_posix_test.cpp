@@ -143,6 +143,7 @@ ProbeAnswers Measured(const std::vector<std::pair<std::string, std::string>>& di
       {"listing_case_non_ascii", "as made"},
       {"d_type", "given"},
       {"ctime_nanoseconds", "some"},
+      {"mtime_nanoseconds", "some"},
       {"twin_written", "2 entries"},
       {"fold_ascii", "no"},
   };
@@ -181,7 +182,8 @@ TEST(ModelFs, PresetsAnswerTheProbeAsTheirDevicesDid) {
   auto unsteady = folding;
   unsteady.insert(unsteady.end(), {{"inode_other_spelling", "differs"},
                                    {"inode_after_forget", "differs"},
-                                   {"ctime_nanoseconds", "none"}});
+                                   {"ctime_nanoseconds", "none"},
+                                   {"mtime_nanoseconds", "none"}});
   auto exfat = With(unsteady, kUpCaseFolds), ntfsIgnoreCase = With(folding, kUpCaseFolds);
   exfat.emplace_back("fold ς/Σ", "yes");
   ntfsIgnoreCase.insert(ntfsIgnoreCase.end(), {{"inode_other_spelling", "same"},

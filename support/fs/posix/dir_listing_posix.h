@@ -47,6 +47,9 @@ class Listing {
   Index byUpper_;
 };
 
+// The upper-case names that two or more of the entries share, ascending.
+std::vector<std::string> UpperNamesSpelledTwice(const std::vector<RawEntry>& entries);
+
 // How a lookup in a directory's listing ended.
 enum class Lookup { Taken, NotListed, Unreadable };
 
@@ -77,6 +80,17 @@ class ListingCache {
   // directory (read now if there is none, and again, once, where it has none
   // and the directory changed since); none where it could not be read.
   std::optional<size_t> CountSpellings(DirId dir, int fd, const std::string& upperName);
+  // A search read the directory: when its entries had last changed before
+  // the read, and the upper-case names it held under two or more spellings.
+  void Searched(DirId dir, std::pair<int64_t, long> entriesChanged,
+                std::vector<std::string> spelledTwice);
+  // Whether the directory holds the upper-case name under two or more
+  // spellings: by its kept listing; else by what its search read, where its
+  // entries have not changed since (their change time is the one they had,
+  // to the nanosecond: never on a device that gives whole seconds), and from
+  // then on while the run renames in it alone (a case change makes no second
+  // spelling); else by its listing read now. None where it could not be read.
+  std::optional<bool> SpelledTwice(DirId dir, int fd, const std::string& upperName);
   // Reads the directory again, replacing what was kept.
   Listing* Read(DirId dir, int fd);
   // Follows a rename made here within the directory.
@@ -101,10 +115,20 @@ class ListingCache {
     size_t lastUse = 0;
   };
   void ForgetLeastUsed();
+  struct SearchedDir {
+    std::pair<int64_t, long> entriesChanged;
+    std::vector<std::string> spelledTwice;
+  };
+  // What the directory's search read, where it still holds; null otherwise.
+  const SearchedDir* StillAsSearched(DirId dir, int fd);
 
   System& system_;
   std::map<DirId, KeptListing> listings_;
   std::set<DirId> showedCaseChange_;
+  std::map<DirId, SearchedDir> searched_;
+  // The directory whose search was found to hold last; the run's own case
+  // changes there since are all that changed it.
+  std::optional<DirId> vouched_;
   size_t reads_ = 0;
   size_t uses_ = 0;
 };

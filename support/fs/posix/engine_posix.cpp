@@ -13,6 +13,9 @@ namespace dazi::posix {
 
 namespace {
 
+// The working directory's path, for a walk of no components.
+const std::string kHere = ".";
+
 struct LastDirectory {
   std::string sourcePart, targetPart;
   unsigned generation = 0;
@@ -65,10 +68,10 @@ bool Engine::State::WalkBeside(std::string_view sourcePart, std::string_view tar
 // is caught). A link that the walk followed to the directory, as in the path
 // the user gave, is followed here too ("link/." names its target).
 bool Engine::State::StillInPlace(const WalkedDir& dir) {
-  const std::string path = dir.viaLink ? JoinPath(dir.path, ".") : dir.path;
+  const std::string linked = dir.viaLink ? JoinPath(dir.path, ".") : std::string();
+  const std::string& path = dir.viaLink ? linked : dir.path.empty() ? kHere : dir.path;
   EntryStatus status;
-  if (system.Stat(kWorkingDirectory, OpenablePath(path), status) != 0 ||
-      status.kind != EntryKind::Directory) {
+  if (system.Stat(kWorkingDirectory, path, status) != 0 || status.kind != EntryKind::Directory) {
     return false;
   }
   return status.id == dir.id ||

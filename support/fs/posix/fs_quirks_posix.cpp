@@ -33,7 +33,10 @@ DeviceQuirks& Devices::Of(dev_t device, int handle) {
 }
 
 DirFacts& Devices::Directory(DirId dir, const std::string& path) {
-  return directories_[{dir, path}];
+  if (last_ == nullptr || last_->first.first != dir || last_->first.second != path) {
+    last_ = &*directories_.try_emplace({dir, path}).first;
+  }
+  return last_->second;
 }
 
 }  // namespace dazi::posix

@@ -55,6 +55,9 @@ class Devices {
   System& system_;
   std::map<dev_t, DeviceQuirks> known_;
   std::map<std::pair<DirId, std::string>, DirFacts> directories_;
+  // The directory asked for last: the run renames its entries one after
+  // another.
+  std::pair<const std::pair<DirId, std::string>, DirFacts>* last_ = nullptr;
 };
 
 }  // namespace dazi::posix

@@ -268,13 +268,13 @@ void InPlace::ListedAlone() {
   }
 }
 
-// The name's spellings in the directory's listing (hard links under two
-// spellings are two): more than one where another entry answers to the
-// spelling asked for, or would where the medium folds case. A directory that
-// cannot be read may hold another unseen, so the name is not proven single.
+// The name's spellings in the directory's listing, or in what its search
+// read where it has not changed since (hard links under two spellings are
+// two): more than one where another entry answers to the spelling asked for,
+// or would where the medium folds case. A directory that cannot be read may
+// hold another unseen, so the name is not proven single.
 bool InPlace::SpelledTwice() {
-  const std::optional<size_t> spellings = run_.listings.CountSpellings(dir_.id, dir_.fd, upper_);
-  return !spellings || *spellings > 1;
+  return run_.listings.SpelledTwice(dir_.id, dir_.fd, upper_).value_or(true);
 }
 
 // The only rename that may replace what answers to the new spelling; see
@@ -297,10 +297,11 @@ bool InPlace::MayRenameOnto() {
 // A rename onto an answering spelling is issued only where the device
 // refuses the no-replace flag. Whether it does is learnt from a no-replace
 // rename onto the parked name, which is missing: where that is taken, the
-// change goes on through the parked name.
+// change goes on through the parked name, interrupts held until both steps
+// are done; the one rename onto the new spelling needs no hold.
 void InPlace::TakeRenameOnto() {
-  InterruptHold hold;
   if (!quirks_.noReplaceRefused) {
+    InterruptHold hold;
     const std::string parked = ParkedName(from_);
     const int error = run_.system.Rename(dir_.fd, from_, dir_.fd, parked, Replace::Never);
     if (!MeansFlagRefused(error)) return FromParkedName(parked, error == 0);

@@ -48,6 +48,7 @@ EntryStatus StatusOf(const struct stat& st) {
   status.modified = st.st_mtime;
   status.size = static_cast<uint64_t>(st.st_size);
   status.changed = {st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+  status.entriesChanged = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
   return status;
 }
 

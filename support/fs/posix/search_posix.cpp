@@ -1,8 +1,10 @@
 // Directory searches. A search reaches its directory through the walker,
-// reads every name at once and leaves the handle to the walker: a scan keeps
-// one search open for each level it is down, and open directories would run
-// out of descriptors in a deep tree. The directories it lists are remembered
-// as seen, so that none of them is passed through as a link later in the run.
+// reads every name at once (and tells the listings which names it holds
+// twice, so that a case change there need not read it again) and leaves the
+// handle to the walker: a scan keeps one search open for each level it is
+// down, and open directories would run out of descriptors in a deep tree. The
+// directories it lists are remembered as seen, so that none of them is
+// passed through as a link later in the run.
 // An entry left under its parked name by an interrupted run is delivered
 // under its own name.
 
@@ -146,7 +148,12 @@ int32_t FindFirst(RunState& run, std::string_view pattern, int32_t mask, TSearch
   WalkedDir dir;
   if (const int error = run.walker.Walk(SplitComponents(dirPart), dir); error != 0) return error;
   auto search = std::make_unique<PlatformSearch>();
+  EntryStatus status;
+  const bool stamped = run.system.StatHandle(dir.fd, status) == 0;
   if (const int error = run.system.ReadEntries(dir.fd, search->entries); error != 0) return error;
+  if (stamped) {
+    run.listings.Searched(dir.id, status.entriesChanged, UpperNamesSpelledTwice(search->entries));
+  }
   NoteEntries(run, dir, search->entries);
   FindParkedEntries(*search);
   search->system = &run.system;

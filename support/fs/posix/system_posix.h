@@ -32,6 +32,9 @@ struct EntryStatus {
   int64_t modified = 0;  // seconds since the epoch
   uint64_t size = 0;
   std::pair<int64_t, long> changed{};  // the last change, to tell a directory changed since
+  // A directory's last change of its entries (its modification time): a
+  // rename of the directory itself leaves it.
+  std::pair<int64_t, long> entriesChanged{};
 };
 
 struct RawEntry {
