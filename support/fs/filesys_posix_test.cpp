@@ -311,7 +311,17 @@ TEST(PosixRename, DirectoriesAreReadOnceEach) {
        1,
        {"Abc_long_name_of_a_file", "abc_long_name_of_a_file"},
        [](TempTree& tree) { tree.Files({"Abc_long_name_of_a_file"}); }},
+      {"two spellings beyond ASCII, searched first",
+       {},
+       {"a\xC3\xBF_long_file_name.sif", "a\xC5\xB8_long_file_name.sif"},
+       {{"a\xC3\xBF_long_file_name.sif", "A\xC5\xB8_LONG_FILE_NAME.SIF", false}},
+       nullptr,
+       0,
+       {"a\xC3\xBF_long_file_name.sif", "a\xC5\xB8_long_file_name.sif"},
+       [](TempTree&) {}},
   };
+  const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
   for (const ReadCount& count : kCounts) {
     SCOPED_TRACE(count.what);
     TempTree tree;
@@ -333,6 +343,7 @@ TEST(PosixRename, DirectoriesAreReadOnceEach) {
     EXPECT_EQ(posix::DirectoryReads(), count.reads);
     EXPECT_EQ(tree.Listing(), Sorted(count.listing));
   }
+  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 // Paths relative to the working directory (a run given "."): the walk
