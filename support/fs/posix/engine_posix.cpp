@@ -106,11 +106,14 @@ bool Engine::State::NumberedBySpelling(const std::string& path, DirId now) {
   return numbered;
 }
 
-void RunState::SawUnaddressable(const WalkedDir& dir, const std::string& name) {
-  const SplitPath split = SplitComponents(JoinPath(dir.path, name));
-  std::string path = split.absolute ? "/" : "";
-  for (const std::string& component : split.components) path = JoinPath(path, component);
-  unaddressable.insert(LocaleUpperCase(path));
+void RunState::SawUnaddressable(const WalkedDir& dir, std::string_view givenDir,
+                                const std::string& name) {
+  for (const std::string& base : {dir.path, std::string(givenDir)}) {
+    const SplitPath split = SplitComponents(JoinPath(base, name));
+    std::string path = split.absolute ? "/" : "";
+    for (const std::string& component : split.components) path = JoinPath(path, component);
+    unaddressable.insert(LocaleUpperCase(path));
+  }
 }
 
 bool RunState::IsUnaddressable(const WalkedDir& dir, const std::string& name) const {

@@ -23,8 +23,10 @@ struct RunState {
 
   // A search delivered a name that holds a backslash: a path built from it
   // names another entry (the backslash separates), so no rename by that
-  // path is made. Kept as the path resolved, in upper case.
-  void SawUnaddressable(const WalkedDir& dir, const std::string& name);
+  // path is made. Kept in upper case as the path resolved and as the path
+  // the search was given (a directory parked by a killed run is reached
+  // under its parked name, and named under its own).
+  void SawUnaddressable(const WalkedDir& dir, std::string_view givenDir, const std::string& name);
   bool IsUnaddressable(const WalkedDir& dir, const std::string& name) const;
 
   System& system;

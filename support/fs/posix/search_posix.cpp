@@ -99,8 +99,17 @@ bool IsListedDirectory(RunState& run, const WalkedDir& dir, const RawEntry& entr
 void NoteEntries(RunState& run, const WalkedDir& dir, const std::vector<RawEntry>& entries) {
   for (const RawEntry& entry : entries) {
     if (IsDotName(entry.name)) continue;
-    if (HoldsSeparator(entry.name)) run.SawUnaddressable(dir, entry.name);
     if (IsListedDirectory(run, dir, entry)) run.walker.SawDirectory(dir, entry.name);
+  }
+}
+
+// Names holding a separator, as they are delivered (a parked entry under its
+// own name): a path built from one names another entry.
+void NoteUnaddressable(RunState& run, const WalkedDir& dir, std::string_view givenDir,
+                       const PlatformSearch& search) {
+  for (size_t i = 0; i < search.entries.size(); ++i) {
+    const std::string& shown = search.ShownName(i);
+    if (!IsDotName(shown) && HoldsSeparator(shown)) run.SawUnaddressable(dir, givenDir, shown);
   }
 }
 
@@ -156,6 +165,7 @@ int32_t FindFirst(RunState& run, std::string_view pattern, int32_t mask, TSearch
   }
   NoteEntries(run, dir, search->entries);
   FindParkedEntries(*search);
+  NoteUnaddressable(run, dir, dirPart, *search);
   search->system = &run.system;
   search->dir = dir.path;
   search->upperMask = LocaleUpperCase(namePart);
