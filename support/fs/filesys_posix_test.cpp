@@ -347,21 +347,25 @@ TEST(PosixRename, DirectoriesAreReadOnceEach) {
 }
 
 // Paths relative to the working directory (a run given "."): the walk
-// starts there, and its entries and those below are renamed.
+// starts there, and its entries and those below are renamed, the first one
+// by its bare name too.
 TEST(PosixRename, EntriesOfTheWorkingDirectoryAreRenamedByRelativePaths) {
   TempTree tree;
   tree.Dirs({"directory_with_a_long_name"});
-  tree.Files({"file_with_a_long_name.sif", "directory_with_a_long_name/inner_long_name.sif"});
+  tree.Files({"bare_name_of_a_file.sif", "file_with_a_long_name.sif",
+              "directory_with_a_long_name/inner_long_name.sif"});
   const fs::path before = fs::current_path();
   fs::current_path(tree.Root());
   posix::ForgetDirectories();
+  EXPECT_TRUE(RenamePath("bare_name_of_a_file.sif", "BARE_NAME_OF_A_FILE.SIF"));
   EXPECT_TRUE(RenamePath(".\\file_with_a_long_name.sif", ".\\FILE_WITH_A_LONG_NAME.SIF"));
   EXPECT_TRUE(RenamePath("directory_with_a_long_name\\inner_long_name.sif",
                          "directory_with_a_long_name\\INNER_LONG_NAME.SIF"));
   EXPECT_TRUE(RenamePath("directory_with_a_long_name", "DIRECTORY_WITH_A_LONG_NAME"));
   fs::current_path(before);
   posix::ForgetDirectories();
-  EXPECT_EQ(tree.Listing(), (Names{"DIRECTORY_WITH_A_LONG_NAME", "FILE_WITH_A_LONG_NAME.SIF"}));
+  EXPECT_EQ(tree.Listing(), (Names{"BARE_NAME_OF_A_FILE.SIF", "DIRECTORY_WITH_A_LONG_NAME",
+                                   "FILE_WITH_A_LONG_NAME.SIF"}));
   EXPECT_EQ(tree.Listing("DIRECTORY_WITH_A_LONG_NAME"), Names{"INNER_LONG_NAME.SIF"});
 }
 
