@@ -331,11 +331,11 @@ void Fails(const char* name, const char* what, const char* file, int line) {
   if (kept != current.kept.end() && kept->second <= current.size) return;
   current.kept[name] = current.size;
   std::fprintf(stderr, "finding %s (%zu bytes): %s\n", name, current.size, what);
+  // A finding that cannot be kept ends the run, as without the folder.
   FILE* out = std::fopen((kRecordDir + "/" + name).c_str(), "wb");
-  if (out != nullptr) {
-    std::fwrite(current.data, 1, current.size, out);
-    std::fclose(out);
-  }
+  if (out == nullptr) Fail(what, file, line);
+  std::fwrite(current.data, 1, current.size, out);
+  std::fclose(out);
 }
 
 #define FUZZ_CHECK_NAMED(name, condition)                          \
