@@ -199,11 +199,6 @@ bool IsBackslashAt(std::string_view text, int index) {
   return ByteAt(text, offset) == kBackslash && ByteKindAt(text, offset) == ByteKind::Single;
 }
 
-bool IsSeparatorAt(std::string_view text, size_t offset) {
-  const char c = text[offset];
-  return (c == '/' || c == '\\') && ByteKindAt(text, offset) == ByteKind::Single;
-}
-
 bool HoldsSeparator(std::string_view name) {
   if (name.find('/') == std::string_view::npos && name.find('\\') == std::string_view::npos) {
     return false;

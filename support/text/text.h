@@ -53,7 +53,10 @@ ByteKind ByteKindAt(std::string_view text, size_t offset);
 bool IsBackslashAt(std::string_view text, int index);
 // A slash, or a backslash that is no trail byte of a double-byte character:
 // the separators that both programs take in a path.
-bool IsSeparatorAt(std::string_view text, size_t offset);
+inline bool IsSeparatorAt(std::string_view text, size_t offset) {
+  const char c = text[offset];
+  return (c == '/' || c == '\\') && ByteKindAt(text, offset) == ByteKind::Single;
+}
 // Whether a name holds a separator: a path built from it names another entry.
 bool HoldsSeparator(std::string_view name);
 int LastSeparatorIndex(std::string_view separators, std::string_view text);

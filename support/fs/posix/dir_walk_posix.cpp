@@ -46,12 +46,8 @@ SplitPath SplitComponents(std::string_view path) {
 PathTail SplitLast(std::string_view path) {
   size_t end = path.size();
   while (end > 0 && IsSeparatorAt(path, end - 1)) --end;
-  // Only a slash or a backslash byte can separate (a trail byte may be one).
   size_t begin = end;
-  for (; begin > 0; --begin) {
-    const char c = path[begin - 1];
-    if ((c == '/' || c == '\\') && IsSeparatorAt(path, begin - 1)) break;
-  }
+  while (begin > 0 && !IsSeparatorAt(path, begin - 1)) --begin;
   return {path.substr(0, begin), path.substr(begin, end - begin)};
 }
 
